@@ -1,0 +1,28 @@
+# Entry points for newcomers and CI; see README.md.
+PRESET ?= dev
+
+.PHONY: all bootstrap configure build test test-asan bench clean
+
+all: build
+
+bootstrap:
+	./scripts/bootstrap.sh
+
+configure: bootstrap
+	cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET)
+
+test: build
+	./scripts/run-tests.sh $(PRESET)
+
+test-asan:
+	$(MAKE) test PRESET=asan
+
+bench:
+	$(MAKE) build PRESET=release
+	./scripts/run-bench.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,52 @@
+#!/bin/sh
+# Installs the Debian packages that building, testing and running Brindle need.
+# Idempotent: packages already present are left alone, and apt-get runs only
+# when something is missing.
+set -eu
+
+PACKAGES="
+cmake
+ninja-build
+g++
+make
+pkg-config
+zlib1g-dev
+libjpeg62-turbo-dev
+libssl-dev
+qt6-base-dev
+qt6-qpa-plugins
+libv4l-dev
+googletest
+libgtest-dev
+libgmock-dev
+libbenchmark-dev
+lighttpd
+lighttpd-mod-webdav
+apache2-utils
+fonts-dejavu-core
+"
+
+missing=""
+for p in $PACKAGES; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    case "$status" in
+        "install ok installed") ;;
+        *) missing="$missing $p" ;;
+    esac
+done
+
+if [ -z "$missing" ]; then
+    echo "bootstrap: all packages present"
+    exit 0
+fi
+
+echo "bootstrap: installing:$missing"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -q --no-install-recommends $missing
+echo "bootstrap: done"
