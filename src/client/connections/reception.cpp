@@ -1,0 +1,228 @@
+#include "client/connections/reception.h"
+
+#include "client/connections/server_params.h"
+#include "common/error_codes.h"
+#include "common/ini_text.h"
+#include "common/settings.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <openssl/evp.h>
+
+namespace brindle {
+
+namespace {
+
+int32_t LoadInt32(const uint8_t* p) {
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                static_cast<uint32_t>(p[2]) << 16 |
+                                static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint64_t LoadUint64(const uint8_t* p) {
+    return static_cast<uint32_t>(LoadInt32(p)) |
+           static_cast<uint64_t>(static_cast<uint32_t>(LoadInt32(p + 4))) << 32;
+}
+
+void StoreInt32(uint8_t* p, int32_t value) {
+    uint32_t v = static_cast<uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The camera keys the client keeps, with the values a missing key gets.
+struct CopiedKey {
+    const char* pcKey;
+    const char* pcDefault;
+};
+constexpr CopiedKey kCameraKeys[] = {
+    {"Name", ""},   {"Name2", ""},      {"Index", "1"},       {"Use", "No"},     {"Preview", "No"},
+    {"Send", "No"}, {"Save", "No"},     {"Sensitivity", "5"}, {"Quality", "25"}, {"Cycle", "60"},
+    {"Days", "31"}, {"FormatList", ""}, {"Format", "0"},      {"Change", "No"},  {"Time", "0"},
+    {"Font", ""},   {"Connect", "0"},
+};
+
+void CopyValue(std::string_view from, std::string& to, std::string_view fromSection,
+               std::string_view toSection, std::string_view fromKey, std::string_view toKey,
+               const char* pcDefault) {
+    std::optional<std::string> value = IniTextGet(from, fromSection, fromKey);
+    IniTextSet(to, toSection, toKey, SettingQuoteText(value ? *value : pcDefault));
+}
+
+// Section names of a "|"-separated list, empty items skipped.
+std::vector<std::string> SectionsOf(std::string_view list) {
+    std::vector<std::string> sections;
+    while (!list.empty()) {
+        size_t end = list.find('|');
+        if (end != 0)
+            sections.emplace_back(list.substr(0, end));
+        if (end == std::string_view::npos)
+            break;
+        list = list.substr(end + 1);
+    }
+    return sections;
+}
+
+} // namespace
+
+uint32_t ParseSettingsChunk(std::span<const uint8_t> payload, SettingsChunk& chunk) {
+    if (payload.size() < 12)
+        return ERROR_INVALID_DATA_CODE;
+    int32_t nLength = LoadInt32(payload.data() + 8);
+    if (nLength < 0 || static_cast<size_t>(nLength) > payload.size() - 12)
+        return ERROR_INVALID_DATA_CODE;
+    chunk.nChunk = LoadInt32(payload.data());
+    chunk.nCount = LoadInt32(payload.data() + 4);
+    chunk.bytes = payload.subspan(12, static_cast<size_t>(nLength));
+    return 0;
+}
+
+int CopyServerSettings(std::string_view serverText, std::string& iniText) {
+    std::optional<std::string> list = IniTextGet(serverText, "Camera", "PathList2");
+    std::string pathList = list ? *list : std::string();
+    IniTextSet(iniText, "Camera", "PathList", SettingQuoteText(pathList));
+    int nCopied = 0;
+    for (const std::string& section : SectionsOf(pathList)) {
+        if (IniCheckEntry(section, "Name", "") != 0)
+            continue; // a name the file cannot hold
+        for (const CopiedKey& key : kCameraKeys)
+            CopyValue(serverText, iniText, section, section, key.pcKey, key.pcKey, key.pcDefault);
+        ++nCopied;
+    }
+    CopyValue(serverText, iniText, "Settings", "Settings", "Crypt", "Crypt", "0");
+    // The server's do-not-sleep switch travels back with every camera request,
+    // so the client must know it rather than assume "No".
+    CopyValue(serverText, iniText, "Settings", "Settings", "NoSleep", "NoSleep", "No");
+    IniTextSet(iniText, "Camera", "Count", std::to_string(nCopied));
+    return nCopied;
+}
+
+uint32_t ParseImagePiece(std::span<const uint8_t> payload, ImagePiece& piece) {
+    if (payload.size() < 20)
+        return ERROR_INVALID_DATA_CODE;
+    int32_t nLength = LoadInt32(payload.data() + 8);
+    if (nLength < 0 || static_cast<size_t>(nLength) > payload.size() - 20)
+        return ERROR_INVALID_DATA_CODE;
+    piece.nPiece = LoadInt32(payload.data());
+    piece.nCount = LoadInt32(payload.data() + 4);
+    piece.bytes = payload.subspan(20, static_cast<size_t>(nLength));
+    return 0;
+}
+
+void ImageAssembly::FreePieces() {
+    std::vector<Slot>().swap(slots_);
+    nTotal_ = 0;
+}
+
+PieceResult ImageAssembly::Add(const ImagePiece& piece, std::vector<uint8_t>& set) {
+    if (nGate_ == 0) {
+        FreePieces();
+        if (piece.nCount > IMAGE_PIECES_MAX)
+            return PieceResult::SequenceError;
+        try {
+            slots_.resize(static_cast<size_t>(std::max(piece.nCount, 0)));
+        } catch (const std::bad_alloc&) {
+            return PieceResult::NoMemory;
+        }
+    }
+    ++nGate_;
+    if (piece.nPiece < 1 || static_cast<size_t>(piece.nPiece) > slots_.size() ||
+        slots_[static_cast<size_t>(piece.nPiece) - 1].fFilled)
+        return PieceResult::SequenceError;
+    if (nTotal_ + piece.bytes.size() > IMAGE_SET_MAX)
+        return PieceResult::NoMemory;
+    Slot& slot = slots_[static_cast<size_t>(piece.nPiece) - 1];
+    try {
+        slot.bytes.assign(piece.bytes.begin(), piece.bytes.end());
+    } catch (const std::bad_alloc&) {
+        return PieceResult::NoMemory;
+    }
+    slot.fFilled = true;
+    nTotal_ += piece.bytes.size();
+    for (const Slot& s : slots_)
+        if (!s.fFilled)
+            return PieceResult::Incomplete;
+    return Join(set);
+}
+
+PieceResult ImageAssembly::Join(std::vector<uint8_t>& set) {
+    try {
+        set.resize(static_cast<size_t>(nTotal_));
+    } catch (const std::bad_alloc&) {
+        return PieceResult::JoinFailed;
+    }
+    size_t pos = 0;
+    for (Slot& s : slots_) {
+        std::copy(s.bytes.begin(), s.bytes.end(), set.begin() + static_cast<ptrdiff_t>(pos));
+        pos += s.bytes.size();
+        std::vector<uint8_t>().swap(s.bytes);
+    }
+    nGate_ = 0;
+    FreePieces();
+    return PieceResult::Complete;
+}
+
+uint32_t ParseImageSet(std::span<const uint8_t> set, std::vector<ImageRecord>& records) {
+    records.clear();
+    if (set.size() < 8)
+        return ERROR_INVALID_DATA_CODE;
+    int32_t nImages = LoadInt32(set.data());
+    size_t pos = 8;
+    for (int32_t i = 0; i < nImages; ++i) {
+        if (set.size() - pos < 24)
+            return ERROR_INVALID_DATA_CODE;
+        const uint8_t* head = set.data() + pos;
+        int32_t nLength = LoadInt32(head + 12);
+        if (nLength < 0 || static_cast<size_t>(nLength) > set.size() - pos - 24)
+            return ERROR_INVALID_DATA_CODE;
+        ImageRecord r;
+        r.nFileTime = LoadUint64(head);
+        r.nCameraId = LoadInt32(head + 8);
+        r.nSent = static_cast<uint32_t>(LoadInt32(head + 16));
+        r.nAbandoned = static_cast<uint32_t>(LoadInt32(head + 20));
+        r.jpeg = set.subspan(pos + 24, static_cast<size_t>(nLength));
+        records.push_back(r);
+        pos += 24 + static_cast<size_t>(nLength);
+    }
+    return 0;
+}
+
+std::vector<uint8_t> CameraRequestPayload(int32_t nCameraId, const CameraRequest& request) {
+    std::vector<uint8_t> p(CAMERA_REQUEST_SIZE, 0);
+    const int32_t fields[] = {
+        nCameraId,        request.nFlags, request.nFormat, request.nCycle, request.nSensitivity,
+        request.nQuality, request.nTime,  request.nDays,   request.nCrypt, request.fNoSleep};
+    for (size_t i = 0; i < std::size(fields); ++i)
+        StoreInt32(p.data() + 4 * i, fields[i]);
+    size_t n = std::min(request.cFont.size(), CAMERA_REQUEST_SIZE - 40 - 1);
+    std::memcpy(p.data() + 40, request.cFont.data(), n);
+    return p;
+}
+
+std::vector<uint8_t> PropertyRequestPayload(int32_t nCameraId, const PropertyRequest& request) {
+    bool fOpen = request.nKind == 0;
+    std::vector<uint8_t> p(fOpen ? PROPERTY_OPEN_SIZE : PROPERTY_OPERATION_SIZE, 0);
+    StoreInt32(p.data(), nCameraId);
+    StoreInt32(p.data() + 4, request.nKind);
+    StoreInt32(p.data() + 8, fOpen ? 0 : static_cast<int32_t>(PROPERTY_OPERATION_SIZE - 12));
+    if (!fOpen)
+        for (size_t i = 0; i < request.anFields.size(); ++i)
+            StoreInt32(p.data() + 12 + 4 * i, request.anFields[i]);
+    return p;
+}
+
+void AuthDigest(std::string_view cPassword, std::span<const uint8_t, 16> challenge,
+                uint8_t digest[16]) {
+    static const char kProduct[] = "Brindleshank";
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    unsigned int n = 0;
+    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+    EVP_DigestUpdate(ctx, kProduct, sizeof kProduct - 1);
+    EVP_DigestUpdate(ctx, cPassword.data(), cPassword.size());
+    EVP_DigestUpdate(ctx, challenge.data(), challenge.size());
+    EVP_DigestFinal_ex(ctx, digest, &n);
+    EVP_MD_CTX_free(ctx);
+}
+
+} // namespace brindle
