@@ -4,6 +4,7 @@
 #include "client/connections/text_scan.h"
 #include "common/ini_file.h"
 #include "common/ini_text.h"
+#include "common/list_text.h"
 #include "common/log.h"
 #include "common/text_utils.h"
 #include "platform/clock.h"
@@ -177,6 +178,22 @@ uint32_t SetAutoConnect(const ClientContext& ctx, std::string_view cAddress, boo
     if (cAddress.empty())
         return 0;
     return IniWriteKey(ctx.cSettingsFile, "AutoConnect", cAddress, fOn ? "1" : "0");
+}
+
+std::vector<std::string> RecentServers(const ClientContext& ctx) {
+    std::string text;
+    IniReadKey(ctx.cSettingsFile, "Settings", "Server", text);
+    return ListSplit(text);
+}
+
+uint32_t AddRecentServer(const ClientContext& ctx, std::string_view text) {
+    size_t start = text.find_first_not_of(" \t");
+    if (start == std::string_view::npos)
+        return 0;
+    text = text.substr(start, text.find_last_not_of(" \t") - start + 1);
+    std::vector<std::string> items = RecentServers(ctx);
+    ListAddTop(items, text);
+    return IniWriteKey(ctx.cSettingsFile, "Settings", "Server", ListJoin(items));
 }
 
 } // namespace brindle

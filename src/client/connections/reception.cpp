@@ -3,12 +3,12 @@
 #include "client/connections/server_params.h"
 #include "common/error_codes.h"
 #include "common/ini_text.h"
+#include "common/md5.h"
 #include "common/settings.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <openssl/evp.h>
 
 namespace brindle {
 
@@ -215,14 +215,12 @@ std::vector<uint8_t> PropertyRequestPayload(int32_t nCameraId, const PropertyReq
 void AuthDigest(std::string_view cPassword, std::span<const uint8_t, 16> challenge,
                 uint8_t digest[16]) {
     static const char kProduct[] = "Brindleshank";
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    unsigned int n = 0;
-    EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
-    EVP_DigestUpdate(ctx, kProduct, sizeof kProduct - 1);
-    EVP_DigestUpdate(ctx, cPassword.data(), cPassword.size());
-    EVP_DigestUpdate(ctx, challenge.data(), challenge.size());
-    EVP_DigestFinal_ex(ctx, digest, &n);
-    EVP_MD_CTX_free(ctx);
+    Md5Context md5;
+    Md5Init(md5);
+    Md5Update(md5, kProduct, sizeof kProduct - 1);
+    Md5Update(md5, cPassword.data(), cPassword.size());
+    Md5Update(md5, challenge.data(), challenge.size());
+    Md5Final(md5, digest);
 }
 
 } // namespace brindle

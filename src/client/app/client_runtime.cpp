@@ -1,0 +1,228 @@
+#include "client/app/client_runtime.h"
+
+#include "client/app/headless_host.h"
+#include "client/connections/address.h"
+#include "client/connections/client_context.h"
+#include "client/connections/client_thread.h"
+#include "common/error_text.h"
+#include "common/expand_path.h"
+#include "common/log.h"
+#include "common/settings.h"
+#include "platform/data_folder.h"
+#include "platform/file_lock.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <pthread.h>
+#include <string_view>
+
+namespace brindle {
+
+namespace {
+
+// The settings of BrindleView.ini [Settings] that the headless run uses.
+struct ClientSettings {
+    uint32_t nDebug = 0;
+    char cFolder[EXPAND_PATH_BUFFER] = {};
+    uint32_t fSave = 1;
+};
+
+ClientSettings ReadClientSettings() {
+    ClientSettings s;
+    static const uint32_t kYes = 1;
+    SettingRead({"Settings", "Debug", nullptr, &s.nDebug, nullptr, SETTING_HEX});
+    SettingRead({"Settings", "Folder", "", s.cFolder, nullptr, SettingTextFlags(sizeof s.cFolder)});
+    SettingRead({"Settings", "Save", &kYes, &s.fSave, nullptr, SETTING_YESNO});
+    return s;
+}
+
+// The save folder: "Folder" expanded, the data folder when it is empty.
+// The window asks before it creates a missing one; here nobody can be asked
+// and the user has chosen the folder, so it is created.
+std::string SaveFolderOf(const ClientSettings& s, const std::string& dataFolder) {
+    std::string folder = ExpandPathText(s.cFolder);
+    if (folder.empty())
+        return dataFolder;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        std::filesystem::create_directories(folder, ec);
+        LogWrite("保存フォルダ %s を作成%s\r\n", folder.c_str(), ec ? "できません" : "");
+    }
+    return folder;
+}
+
+void ConnectServer(ClientContext& ctx, std::string_view text) {
+    std::string address;
+    int32_t nPort = 0;
+    if (!ParseServerText(text, address, nPort)) {
+        std::fprintf(stderr, "BrindleView: not a server: %.*s\n", static_cast<int>(text.size()),
+                     text.data());
+        return;
+    }
+    if (nPort <= 0) {
+        LogWrite("サーバ%sのオンラインストレージ設定が不十分なため自動接続を中止\r\n",
+                 address.c_str());
+        std::fprintf(stderr,
+                     "BrindleView: %s is reached through an online storage, which this "
+                     "program cannot use yet\n",
+                     address.c_str());
+        return;
+    }
+    ServerParams* psp = FindServerParams(ctx, address, nPort);
+    if (psp == nullptr && (psp = CreateServerParams(ctx, address, nPort)) == nullptr)
+        return;
+    if (psp->dwThreadId.load() != 0)
+        return;
+    uint32_t rc = StartClientThread(ctx, *psp);
+    if (rc != 0) {
+        std::fprintf(stderr, "BrindleView: cannot start the connection to %s (0x%08X)\n",
+                     address.c_str(), rc);
+        return;
+    }
+    std::string level;
+    std::fprintf(stderr, "BrindleView: connecting to %s:%d; images go to %s/%s\n", address.c_str(),
+                 nPort, ctx.cSaveFolder.c_str(),
+                 SafeFolderLevel(address, level) ? level.c_str() : "(not saved)");
+}
+
+// The servers of the command line first (they join the recently used list,
+// as the connect button does), then those marked for auto-connect.
+int ConnectServers(ClientContext& ctx, const ClientOptions& options) {
+    for (const std::string& text : options.connect) {
+        AddRecentServer(ctx, text);
+        ConnectServer(ctx, text);
+    }
+    for (const std::string& text : RecentServers(ctx)) {
+        std::string_view key = std::string_view(text).substr(0, text.find(':'));
+        if (AutoConnectEnabled(ctx, key))
+            ConnectServer(ctx, text);
+    }
+    int nRunning = 0;
+    std::lock_guard<std::mutex> guard(ctx.lock);
+    for (const auto& psp : ctx.servers)
+        nRunning += psp->dwThreadId.load() != 0 ? 1 : 0;
+    return nRunning;
+}
+
+int WaitForStopSignal(const sigset_t& signals) {
+    int nSignal = 0;
+    while (sigwait(&signals, &nSignal) != 0) {
+    }
+    return nSignal;
+}
+
+} // namespace
+
+int RunHeadlessClient(const ClientOptions& options) {
+    // SIGINT and SIGTERM are taken by sigwait below; blocking them first makes
+    // every thread started later inherit the block.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    std::string dataFolder;
+    uint32_t rc = OpenDataFolder("BrindleView", options.cDataDir, dataFolder);
+    if (rc != 0) {
+        std::fprintf(stderr, "BrindleView: cannot open the data folder (0x%08X %s)\n", rc,
+                     ErrorText(rc).c_str());
+        return 1;
+    }
+    FileLock instance;
+    if (LockSingleInstance(dataFolder, "BrindleView", instance) != 0) {
+        std::fprintf(stderr, "BrindleView: another BrindleView uses %s\n", dataFolder.c_str());
+        return 1;
+    }
+    LogOpen(dataFolder + "/BrindleView.log");
+    SetProgramSettingsFile(dataFolder + "/BrindleView.ini");
+    ClientSettings settings = ReadClientSettings();
+    g_nDebug = settings.nDebug;
+
+    SystemNetwork network;
+    HeadlessHost host(options.cPasswordFile);
+    ClientContext ctx;
+    ctx.cDataFolder = dataFolder;
+    ctx.cSettingsFile = dataFolder + "/BrindleView.ini";
+    ctx.cSaveFolder = SaveFolderOf(settings, dataFolder);
+    ctx.fSave = settings.fSave != 0;
+    ctx.pHost = &host;
+    ctx.pNetwork = &network;
+
+    int nExit = 0;
+    if (ConnectServers(ctx, options) == 0) {
+        std::fprintf(stderr, "BrindleView: no server to connect; give one with --connect "
+                             "HOST:PORT\n");
+        nExit = 2;
+    } else {
+        int nSignal = WaitForStopSignal(signals);
+        std::fprintf(stderr, "BrindleView: signal %d, stopping\n", nSignal);
+    }
+    StopClientThreads(ctx);
+    LogClose();
+    return nExit;
+}
+
+bool ParseClientOptions(int argc, const char* const* argv, ClientOptions& options,
+                        std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        auto value = [&](std::string_view name, std::string& out) {
+            if (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+                arg[name.size()] == '=') {
+                out = std::string(arg.substr(name.size() + 1));
+                return true;
+            }
+            if (arg != name)
+                return false;
+            if (i + 1 >= argc) {
+                error = std::string(name) + " needs a value";
+                return true;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "--headless")
+            options.fHeadless = true;
+        else if (arg == "--help" || arg == "-h")
+            options.fHelp = true;
+        else if (arg == "--version")
+            options.fVersion = true;
+        else if (value("--data-dir", options.cDataDir) ||
+                 value("--password-file", options.cPasswordFile))
+            ;
+        else if (value("--connect", text))
+            options.connect.push_back(text);
+        else
+            error = "unknown option " + std::string(arg);
+        if (!error.empty())
+            return false;
+    }
+    return true;
+}
+
+std::string ClientUsage() {
+    return "Usage: BrindleView [--headless] [--data-dir DIR] [--connect HOST:PORT]...\n"
+           "                   [--password-file FILE]\n"
+           "       BrindleView --help | --version\n"
+           "\n"
+           "Connects to BrindleHost servers, stores the images they send under the save\n"
+           "folder (setting \"Folder\" of BrindleView.ini; the data folder by default) and\n"
+           "runs until SIGINT or SIGTERM.\n"
+           "\n"
+           "  --headless           run without windows\n"
+           "  --data-dir DIR       settings, log and images in DIR instead of\n"
+           "                       <documents>/BrindleView\n"
+           "  --connect HOST:PORT  connect to this server (repeatable); servers marked for\n"
+           "                       auto-connect are connected as well\n"
+           "  --password-file FILE the password for servers that ask for one (first line)\n"
+           "  --help, --version    print this text or the version and exit\n";
+}
+
+std::string ClientVersion() {
+    return "Brindle View Ver 1.02";
+}
+
+} // namespace brindle

@@ -1,0 +1,25 @@
+#include "client/app/client_runtime.h"
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    brindle::ClientOptions options;
+    std::string error;
+    if (!brindle::ParseClientOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "BrindleView: %s\n\n%s", error.c_str(),
+                     brindle::ClientUsage().c_str());
+        return 2;
+    }
+    if (options.fHelp) {
+        std::fputs(brindle::ClientUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.fVersion) {
+        std::printf("%s\n", brindle::ClientVersion().c_str());
+        return 0;
+    }
+    if (!options.fHeadless)
+        std::fputs("BrindleView: the window is not available yet; running headless\n", stderr);
+    return brindle::RunHeadlessClient(options);
+}
