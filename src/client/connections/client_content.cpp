@@ -108,8 +108,8 @@ ClientLink::Next ClientLink::FinishSettingsTransfer() {
     ::unlink(temp.c_str());
     psp_.loadCameraInfo = 0;
     psp_.nSettingsChunk = -1;
-    psp_.fOnline = 1;
     nEchoClock_ = Now();
+    psp_.fOnline = 1;
     LoadCameraInfo(ctx_, psp_);
     host_.UpdateServerState(psp_);
     host_.SettingsTransferred(psp_);
