@@ -230,6 +230,58 @@ TEST(ReceivePacket, TimeOutAndWouldBlockAreTold) {
     EXPECT_EQ(err, WSAEWOULDBLOCK_CODE);
 }
 
+// A clock that delivers the rest of a packet the first time the receiver
+// looks at it, i.e. exactly when the receiver has run dry mid-packet.
+class DeliveringClock : public Clock {
+  public:
+    DeliveringClock(int fd, std::vector<uint8_t> rest) : fd_(fd), rest_(std::move(rest)) {}
+    uint32_t Tick() const override {
+        if (!rest_.empty()) {
+            test::WriteAll(fd_, rest_);
+            rest_.clear();
+        }
+        return 1;
+    }
+    SystemTime LocalNow() const override { return {}; }
+
+  private:
+    int fd_;
+    mutable std::vector<uint8_t> rest_;
+};
+
+// A packet that stops arriving halfway is waited for rather than dropped:
+// dropping it would leave the stream without a packet boundary.
+TEST(ReceivePacket, StallMidPacketIsWaitedOut) {
+    std::vector<uint8_t> wire = test::WirePacket(PT_ECHO, 0, test::NoiseBytes(40));
+    SocketPair sockets;
+    ASSERT_EQ(fcntl(sockets.b(), F_SETFL, O_NONBLOCK), 0);
+    ASSERT_TRUE(test::WriteAll(sockets.a(), wire.data(), 10));
+    DeliveringClock clock(sockets.a(), {wire.begin() + 10, wire.end()});
+    PacketConnection conn;
+    conn.nSocket = sockets.b();
+    conn.pClock = &clock;
+    std::vector<uint8_t> packet;
+    uint32_t err = 0;
+    EXPECT_EQ(ReceivePacket(conn, PacketSide::Server, packet, err), 56) << err;
+    EXPECT_EQ(PayloadOf(packet), std::vector<uint8_t>(wire.begin() + 16, wire.end()));
+}
+
+TEST(ReceivePacket, StallMidPacketEndsAfter100Seconds) {
+    std::vector<uint8_t> wire = test::WirePacket(PT_ECHO, 0, test::NoiseBytes(40));
+    SocketPair sockets;
+    timeval timeout{0, 1000};
+    ASSERT_EQ(setsockopt(sockets.b(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout), 0);
+    ASSERT_TRUE(test::WriteAll(sockets.a(), wire.data(), 20));
+    test::SteppingClock clock(40000);
+    PacketConnection conn;
+    conn.nSocket = sockets.b();
+    conn.pClock = &clock;
+    std::vector<uint8_t> packet;
+    uint32_t err = 0;
+    EXPECT_EQ(ReceivePacket(conn, PacketSide::Server, packet, err), -1);
+    EXPECT_EQ(err, ERROR_TIMEOUT_CODE);
+}
+
 // Each image cipher over a real TCP connection; the receiver keeps one
 // state and sets it up again whenever the type names another algorithm.
 TEST(Packets, EveryImageCipherRoundTripsOverTcp) {
