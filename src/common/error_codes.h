@@ -16,6 +16,7 @@ inline constexpr uint32_t ERROR_FILE_NOT_FOUND_CODE = 2;
 inline constexpr uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
 inline constexpr uint32_t ERROR_ACCESS_DENIED_CODE = 5;
 inline constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY_CODE = 8;
+inline constexpr uint32_t ERROR_INVALID_DATA_CODE = 13;
 inline constexpr uint32_t ERROR_CRC_CODE = 23;
 inline constexpr uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
 inline constexpr uint32_t ERROR_HANDLE_EOF_CODE = 38;

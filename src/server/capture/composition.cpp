@@ -1,0 +1,115 @@
+#include "server/capture/composition.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace brindle {
+
+std::string StampText(const SystemTime& time) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04hu-%02hu-%02hu %02hu:%02hu:%02hu.%03hu", time.wYear,
+                  time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                  time.wMilliseconds);
+    return text;
+}
+
+QFont DefaultStampFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(16);
+    font.setBold(true);
+    return font;
+}
+
+bool CompositionSurface::Create(int32_t nWidth, int32_t nHeight) {
+    if (nWidth <= 0 || nHeight <= 0)
+        return false;
+    if (image_.width() == nWidth && image_.height() == nHeight)
+        return true;
+    image_ = QImage(nWidth, nHeight, QImage::Format_BGR888);
+    if (image_.isNull())
+        return false;
+    image_.fill(Qt::black);
+    return true;
+}
+
+namespace {
+
+// Copies the band (0xffRRGGBB words) onto the picture at (x, y), clipped to
+// the picture.
+void BlitBand(const QImage& band, int32_t x, int32_t y, QImage& image) {
+    int32_t nFirst = std::max(0, -x);
+    int32_t nLast = std::min(band.width(), image.width() - x);
+    if (nLast <= nFirst)
+        return;
+    for (int32_t r = 0; r < band.height(); ++r) {
+        int32_t nRow = y + r;
+        if (nRow < 0 || nRow >= image.height())
+            continue;
+        const auto* source = reinterpret_cast<const uint32_t*>(band.constScanLine(r));
+        uint8_t* target = image.scanLine(nRow) + 3 * static_cast<size_t>(x + nFirst);
+        for (int32_t c = nFirst; c < nLast; ++c) {
+            uint32_t nPixel = source[c];
+            *target++ = static_cast<uint8_t>(nPixel);
+            *target++ = static_cast<uint8_t>(nPixel >> 8);
+            *target++ = static_cast<uint8_t>(nPixel >> 16);
+        }
+    }
+}
+
+StampPlacement PlaceBand(int nTimePosition, int32_t nWidth, int32_t nHeight, int32_t cx,
+                         int32_t cy) {
+    StampPlacement placement;
+    placement.cx = cx;
+    placement.cy = cy;
+    if (nTimePosition == 2 || nTimePosition == 4)
+        placement.x = nWidth - cx;
+    if (nTimePosition == 3 || nTimePosition == 4)
+        placement.y = nHeight - cy;
+    return placement;
+}
+
+} // namespace
+
+bool CompositionSurface::Compose(const CaptureFrame& frame, int nTimePosition, const QFont& font,
+                                 const std::string& text, StampPlacement& placement) {
+    placement = StampPlacement{};
+    size_t nStride = DibStride(frame.nWidth);
+    if (frame.nWidth <= 0 || frame.nHeight <= 0 ||
+        frame.pixels.size() < nStride * static_cast<size_t>(frame.nHeight))
+        return false;
+    if (!Create(frame.nWidth, frame.nHeight))
+        return false;
+    // The frame arrives bottom-up; the surface is top-down.
+    for (int32_t r = 0; r < frame.nHeight; ++r) {
+        const uint8_t* source = frame.pixels.data() + nStride * size_t(frame.nHeight - 1 - r);
+        std::memcpy(image_.scanLine(r), source, nStride);
+    }
+    if (nTimePosition < 1 || nTimePosition > 4)
+        return true;
+
+    QString label = QString::fromStdString(text);
+    QFontMetrics metrics(font);
+    int32_t cx = metrics.horizontalAdvance(label);
+    int32_t cy = metrics.height();
+    if (cx <= 0 || cy <= 0)
+        return true;
+    QImage band(cx, cy, QImage::Format_RGB32);
+    if (band.isNull())
+        return false;
+    band.fill(Qt::black);
+    {
+        QPainter painter(&band);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(0, metrics.ascent(), label);
+    }
+    placement = PlaceBand(nTimePosition, frame.nWidth, frame.nHeight, cx, cy);
+    BlitBand(band, placement.x, placement.y, image_);
+    return true;
+}
+
+} // namespace brindle

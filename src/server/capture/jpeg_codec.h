@@ -1,0 +1,68 @@
+// JPEG encoding of composed frames and decoding of stored images, with
+// libjpeg-turbo. Library errors end only the image at hand: both directions
+// return a code instead of letting the library end the process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// Working memory of the encoder, kept from image to image so that a cycle
+// does not allocate a frame-sized buffer each time. It grows when an image
+// does not fit.
+class JpegScratch {
+  public:
+    JpegScratch() = default;
+    JpegScratch(const JpegScratch&) = delete;
+    JpegScratch& operator=(const JpegScratch&) = delete;
+    ~JpegScratch();
+
+    // Makes room for at least nBytes; false when memory is short.
+    bool Reserve(size_t nBytes);
+    // Doubles the room (at least nMinimum more); false when memory is short.
+    bool Grow(size_t nMinimum);
+    uint8_t* Data() { return pData_; }
+    size_t Capacity() const { return nCapacity_; }
+
+  private:
+    uint8_t* pData_ = nullptr;
+    size_t nCapacity_ = 0;
+};
+
+// Encodes a picture of 24-bit BGR rows, top row first, rows nStride bytes
+// apart. Quality is clamped to 1..100, with baseline-compatible tables; the
+// rest are the library's defaults (JFIF, YCbCr, standard Huffman tables).
+// On success `jpeg` holds exactly the encoded bytes. Returns 0,
+// ERROR_NOT_ENOUGH_MEMORY_CODE, or ERROR_INVALID_DATA_CODE for a picture
+// the library refuses (for instance a size beyond 65,500 pixels).
+uint32_t EncodeJpeg(const uint8_t* pixels, int32_t nWidth, int32_t nHeight, size_t nStride,
+                    int nQuality, JpegScratch& scratch, std::vector<uint8_t>& jpeg);
+
+// A decoded picture: 24-bit BGR rows, top row first, nStride = 3 x width
+// rounded up to a multiple of 4.
+struct DecodedImage {
+    std::vector<uint8_t> pixels;
+    int32_t nWidth = 0;
+    int32_t nHeight = 0;
+    size_t nStride = 0;
+};
+
+// Pictures with more pixels than this are refused before any pixel memory
+// is allocated: the size comes from the file.
+inline constexpr uint64_t JPEG_DECODE_MAX_PIXELS = 64ull * 1024 * 1024;
+
+// Decodes a JPEG held in memory; never reads outside [data, data + nSize).
+// Greyscale images come out as three equal bytes per pixel. On failure
+// `image` is left as it was. Returns 0, ERROR_INVALID_DATA_CODE for data
+// that is not a JPEG the library can decode (truncated data included) or a
+// picture that is too large, or ERROR_NOT_ENOUGH_MEMORY_CODE.
+uint32_t DecodeJpeg(const uint8_t* data, size_t nSize, DecodedImage& image);
+
+// Reads a whole file and decodes it. Returns the system code of a failed
+// open or read, or a code of DecodeJpeg.
+uint32_t DecodeJpegFile(const std::string& path, DecodedImage& image);
+
+} // namespace brindle
