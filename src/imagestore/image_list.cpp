@@ -10,7 +10,6 @@
 
 namespace brindle {
 
-using imagestore::UniqueFd;
 
 namespace {
 
