@@ -109,9 +109,11 @@ TEST_F(ClientE2eTest, EveryImageSavedWhileLoggedInArrivesByteForByte) {
     std::string hostIni = ReadFileText(HostDir() + "/BrindleHost.ini");
     EXPECT_EQ(IniTextGet(ini, "Camera", "PathList"), IniTextGet(hostIni, "Camera", "PathList2"));
     EXPECT_EQ(IniTextGet(ini, "Camera", "Count"), "1");
-    for (const char* key :
-         {"Name", "Name2", "Use", "Send", "Save", "Cycle", "FormatList", "Format"})
+    for (const char* key : {"Name", "Name2", "Use", "Send", "Save", "Cycle", "FormatList"})
         EXPECT_EQ(IniTextGet(ini, kCamera, key), IniTextGet(hostIni, kCamera, key)) << key;
+    // A key the server leaves out is written with its default.
+    EXPECT_EQ(IniTextGet(ini, kCamera, "Format"),
+              IniTextGet(hostIni, kCamera, "Format").value_or("0"));
     EXPECT_EQ(ini.find("Passwd"), std::string::npos);
     std::string log = ReadFileText(ViewDir() + "/BrindleView.log");
     EXPECT_NE(log.find("127.0.0.1へ接続送信"), std::string::npos);
