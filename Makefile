@@ -1,7 +1,7 @@
 # Entry points for newcomers and CI; see README.md.
 PRESET ?= dev
 
-.PHONY: all bootstrap configure build test test-asan bench clean
+.PHONY: all bootstrap configure build test test-asan bench demo clean
 
 all: build
 
@@ -23,6 +23,9 @@ test-asan:
 bench:
 	$(MAKE) build PRESET=release
 	./scripts/run-bench.sh
+
+demo:
+	./scripts/demo.sh
 
 clean:
 	rm -rf build
