@@ -370,7 +370,7 @@ TEST_F(ClientThreadTest, TimeSpentSuspendedDoesNotCount) {
 TEST_F(ClientThreadTest, CameraRequestCarriesItsFieldsAndAServerErrorIsShown) {
     Connect();
     GoOnline(test::ServerSettingsText({{"/dev/cam-a", "Cam_A"}, {"/dev/cam-b", "Cam_B"}}));
-    psp->cameraRequest.nFlags = REQUEST_USE | REQUEST_SAVE;
+    psp->cameraRequest.nFlags = REQUEST_FLAG_USE | REQUEST_FLAG_SAVE;
     psp->cameraRequest.nCycle = 5;
     psp->cameraRequest.nQuality = 90;
     psp->cameraRequest.cFont = "-12,0,0,0,400,0,0,0,0,0,0,0,0,Sans";
@@ -379,7 +379,7 @@ TEST_F(ClientThreadTest, CameraRequestCarriesItsFieldsAndAServerErrorIsShown) {
     ASSERT_TRUE(server.Expect(PT_REQUEST, &payload));
     ASSERT_EQ(payload.size(), CAMERA_REQUEST_SIZE);
     EXPECT_EQ(payload[0], 2);
-    EXPECT_EQ(payload[4], REQUEST_USE | REQUEST_SAVE);
+    EXPECT_EQ(payload[4], REQUEST_FLAG_USE | REQUEST_FLAG_SAVE);
     EXPECT_EQ(payload[12], 5);
     EXPECT_EQ(payload[20], 90);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&payload[40])),

@@ -155,7 +155,7 @@ TEST(ImageSet, RecordsAreCheckedAgainstTheSet) {
 }
 
 TEST(Requests, PayloadLayouts) {
-    CameraRequest request;
+    CameraRequestFields request;
     request.nFlags = 31;
     request.nFormat = 2;
     request.nCycle = 10;
@@ -174,7 +174,7 @@ TEST(Requests, PayloadLayouts) {
     EXPECT_EQ(p[134], 'f');
     EXPECT_EQ(p[135], 0);
 
-    PropertyRequest property;
+    PropertyRequestFields property;
     EXPECT_EQ(PropertyRequestPayload(3, property).size(), 12u);
     property.nKind = 6;
     property.anFields = {1, 2, 3, 4, 55};

@@ -50,7 +50,7 @@ void LogRequest(const ServerParams& psp, bool fProperty, int32_t nIndex, int32_t
         LogWrite("%sへカメラ%d(%d)要求送信\r\n", a, nIndex, nId);
         return;
     }
-    const PropertyRequest& r = psp.propertyRequest;
+    const PropertyRequestFields& r = psp.propertyRequest;
     const char* text = r.cControlText.c_str();
     switch (r.nKind) {
     case 0:

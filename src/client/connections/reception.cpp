@@ -188,7 +188,7 @@ uint32_t ParseImageSet(std::span<const uint8_t> set, std::vector<ImageRecord>& r
     return 0;
 }
 
-std::vector<uint8_t> CameraRequestPayload(int32_t nCameraId, const CameraRequest& request) {
+std::vector<uint8_t> CameraRequestPayload(int32_t nCameraId, const CameraRequestFields& request) {
     std::vector<uint8_t> p(CAMERA_REQUEST_SIZE, 0);
     const int32_t fields[] = {
         nCameraId,        request.nFlags, request.nFormat, request.nCycle, request.nSensitivity,
@@ -200,7 +200,8 @@ std::vector<uint8_t> CameraRequestPayload(int32_t nCameraId, const CameraRequest
     return p;
 }
 
-std::vector<uint8_t> PropertyRequestPayload(int32_t nCameraId, const PropertyRequest& request) {
+std::vector<uint8_t> PropertyRequestPayload(int32_t nCameraId,
+                                            const PropertyRequestFields& request) {
     bool fOpen = request.nKind == 0;
     std::vector<uint8_t> p(fOpen ? PROPERTY_OPEN_SIZE : PROPERTY_OPERATION_SIZE, 0);
     StoreInt32(p.data(), nCameraId);

@@ -104,8 +104,8 @@ uint32_t ParseImageSet(std::span<const uint8_t> set, std::vector<ImageRecord>& r
 
 // --- Requests -----------------------------------------------------------------
 
-struct CameraRequest;
-struct PropertyRequest;
+struct CameraRequestFields;
+struct PropertyRequestFields;
 
 inline constexpr size_t CAMERA_REQUEST_SIZE = 136;
 inline constexpr size_t PROPERTY_OPEN_SIZE = 12;
@@ -113,10 +113,11 @@ inline constexpr size_t PROPERTY_OPERATION_SIZE = 292;
 
 // The payload of a camera request for camera nCameraId (the font text is cut
 // to its 95 bytes and NUL-terminated).
-std::vector<uint8_t> CameraRequestPayload(int32_t nCameraId, const CameraRequest& request);
+std::vector<uint8_t> CameraRequestPayload(int32_t nCameraId, const CameraRequestFields& request);
 
 // The payload of a property request: 12 bytes for kind 0, else 292.
-std::vector<uint8_t> PropertyRequestPayload(int32_t nCameraId, const PropertyRequest& request);
+std::vector<uint8_t> PropertyRequestPayload(int32_t nCameraId,
+                                            const PropertyRequestFields& request);
 
 // MD5 of "Brindleshank", the password and the 16-byte challenge.
 void AuthDigest(std::string_view cPassword, std::span<const uint8_t, 16> challenge,

@@ -172,11 +172,11 @@ std::string FormatSavedEntry(const ServerParams& psp) {
     return text + stamp;
 }
 
-std::vector<CaptureFormat> ParseFormatList(std::string_view text) {
-    std::vector<CaptureFormat> formats;
+std::vector<CameraFormat> ParseFormatList(std::string_view text) {
+    std::vector<CameraFormat> formats;
     TextScan scan(text);
     while (!scan.Rest().empty()) {
-        CaptureFormat f;
+        CameraFormat f;
         TextScan item(scan.Rest());
         if (!item.Decimal32(f.nWidth) || !item.Skip('x') || !item.Decimal32(f.nHeight) ||
             !item.Skip('x') || !item.Decimal64(f.nDuration))

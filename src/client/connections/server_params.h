@@ -25,7 +25,7 @@ inline constexpr size_t CAMERA_TEXT_MAX = 259;
 inline constexpr size_t SAVED_ENTRY_MAX = 32767;
 
 // One capture format the server's camera offers.
-struct CaptureFormat {
+struct CameraFormat {
     int32_t nWidth = 0;
     int32_t nHeight = 0;
     int64_t nDuration = 0; // frame duration in 100 ns units; 0 when unknown
@@ -49,7 +49,7 @@ struct CameraInfo {
     std::string cName;    // "Name"
     std::string cName2;   // "Name2": the camera's folder name as the server sent it
     std::string cSection; // the section of the camera in the settings file
-    std::vector<CaptureFormat> formats;
+    std::vector<CameraFormat> formats;
     int32_t nFormat = 0;     // within 0 .. formats.size() - 1; -1 without formats
     int32_t nCameraId = 0;   // 1-based position in "PathList"
     uint32_t nSent = 0;      // images the server has sent for this camera
@@ -58,7 +58,7 @@ struct CameraInfo {
 
 // A camera settings request, filled by the main window before it sets
 // nCameraRequest.
-struct CameraRequest {
+struct CameraRequestFields {
     int32_t nFlags = 0; // 1 use, 2 send, 4 preview, 8 thin out, 16 save on the server
     int32_t nFormat = 0;
     int32_t nCycle = 0;
@@ -70,12 +70,12 @@ struct CameraRequest {
     int32_t fNoSleep = 0;
     std::string cFont;
 };
-inline constexpr int32_t REQUEST_USE = 1, REQUEST_SEND = 2, REQUEST_PREVIEW = 4, REQUEST_CHANGE = 8,
-                         REQUEST_SAVE = 16;
+inline constexpr int32_t REQUEST_FLAG_USE = 1, REQUEST_FLAG_SEND = 2, REQUEST_FLAG_PREVIEW = 4,
+                         REQUEST_FLAG_CHANGE = 8, REQUEST_FLAG_SAVE = 16;
 
 // A property request, filled by the main window (kind 0) or the remote
 // property dialog before it sets nPropertyRequest.
-struct PropertyRequest {
+struct PropertyRequestFields {
     int32_t nKind = 0;                 // 0 open, 3 button, 4 list, 5 tab, 6 slider
     std::array<int32_t, 5> anFields{}; // payload +12 .. +31; the last is the value
     std::string cControlText;          // the control's text, for the log line
@@ -118,9 +118,9 @@ struct ServerParams {
     std::vector<CameraInfo> cameras; // replaced under the process-wide lock
 
     std::atomic<int32_t> nCameraRequest{0};
-    CameraRequest cameraRequest;
+    CameraRequestFields cameraRequest;
     std::atomic<int32_t> nPropertyRequest{0};
-    PropertyRequest propertyRequest;
+    PropertyRequestFields propertyRequest;
 
     bool IsStorageLinked() const { return nPort <= 0; }
 };
@@ -172,7 +172,7 @@ std::string FormatSavedEntry(const ServerParams& psp);
 // --- The camera table --------------------------------------------------------
 
 // "%ldx%ldx%I64d|" items; reading stops at the first item that is not one.
-std::vector<CaptureFormat> ParseFormatList(std::string_view text);
+std::vector<CameraFormat> ParseFormatList(std::string_view text);
 
 // What LoadCameraInfo reads from the per-server settings file.
 struct ServerIniContent {
