@@ -37,6 +37,7 @@ class ChildProcess {
     // SIGTERM, then the exit status (as Wait).
     int Stop(int limitMs = 15000);
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
