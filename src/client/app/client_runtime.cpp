@@ -8,6 +8,8 @@
 #include "common/expand_path.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "imagestore/image_list.h"
+#include "platform/clock.h"
 #include "platform/data_folder.h"
 #include "platform/file_lock.h"
 
@@ -26,6 +28,7 @@ struct ClientSettings {
     uint32_t nDebug = 0;
     char cFolder[EXPAND_PATH_BUFFER] = {};
     uint32_t fSave = 1;
+    uint32_t nDays = 31;
 };
 
 ClientSettings ReadClientSettings() {
@@ -34,6 +37,7 @@ ClientSettings ReadClientSettings() {
     SettingRead({"Settings", "Debug", nullptr, &s.nDebug, nullptr, SETTING_HEX});
     SettingRead({"Settings", "Folder", "", s.cFolder, nullptr, SettingTextFlags(sizeof s.cFolder)});
     SettingRead({"Settings", "Save", &kYes, &s.fSave, nullptr, SETTING_YESNO});
+    SettingRead({"Settings", "Days", &s.nDays, &s.nDays, nullptr, 0});
     return s;
 }
 
@@ -105,11 +109,45 @@ int ConnectServers(ClientContext& ctx, const ClientOptions& options) {
     return nRunning;
 }
 
-int WaitForStopSignal(const sigset_t& signals) {
-    int nSignal = 0;
-    while (sigwait(&signals, &nSignal) != 0) {
+// What the main window's minute timer does for the stored images: at every
+// new hour list each camera's images again, which also removes the day
+// folders past the retention period; a new date rebuilds the lists.
+void ListingTickForAll(ClientContext& ctx, ListingClock& listingClock, int nDays) {
+    ListingTick tick = CheckListingTick(listingClock, LocalTimeNow());
+    if (tick == ListingTick::kNone)
+        return;
+    struct Camera {
+        ServerParams* psp;
+        int nCamera;
+        std::string cName2;
+    };
+    std::vector<Camera> cameras;
+    {
+        std::lock_guard<std::mutex> guard(ctx.lock);
+        for (const auto& psp : ctx.servers)
+            for (size_t i = 0; i < psp->cameras.size(); ++i)
+                cameras.push_back({psp.get(), static_cast<int>(i), psp->cameras[i].cName2});
     }
-    return nSignal;
+    for (const Camera& camera : cameras) {
+        ImageTree tree;
+        tree.cFolder = ctx.cSaveFolder;
+        ClientViewer* viewer = GetImage(ctx, camera.psp, camera.nCamera);
+        if (viewer != nullptr && SafeFolderLevel(camera.psp->cAddress, tree.cServer) &&
+            SafeFolderLevel(camera.cName2, tree.cCamera))
+            RunListingTick(viewer->entry, tick, tree, nDays);
+    }
+}
+
+// Waits for SIGINT or SIGTERM, running the listing tick every minute.
+int WaitForStopSignal(ClientContext& ctx, const sigset_t& signals, int nDays) {
+    ListingClock listingClock;
+    for (;;) {
+        ListingTickForAll(ctx, listingClock, nDays);
+        timespec minute{60, 0};
+        int nSignal = sigtimedwait(&signals, nullptr, &minute);
+        if (nSignal > 0)
+            return nSignal;
+    }
 }
 
 } // namespace
@@ -156,7 +194,7 @@ int RunHeadlessClient(const ClientOptions& options) {
                              "HOST:PORT\n");
         nExit = 2;
     } else {
-        int nSignal = WaitForStopSignal(signals);
+        int nSignal = WaitForStopSignal(ctx, signals, static_cast<int>(settings.nDays));
         std::fprintf(stderr, "BrindleView: signal %d, stopping\n", nSignal);
     }
     StopClientThreads(ctx);
