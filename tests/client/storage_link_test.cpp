@@ -53,6 +53,11 @@ class RelayPipe : public RelayTransport {
     }
     void Poll(PacketConnection& conn) override { (void)conn; }
 
+    size_t WaitingForClient() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return toClient.size();
+    }
+
     PacketConnection* pServer = nullptr;
 
   private:
@@ -124,7 +129,14 @@ class StorageLinkTest : public ::testing::Test {
         std::copy(payload.begin(), payload.end(), buffer.begin() + PACKET_HEADER_SIZE);
         SendPacket(server, nType, buffer, static_cast<uint32_t>(payload.size()),
                    SEND_COMPRESS | SEND_ENCIPHER, false);
-        clock.Advance(6000); // past the poll interval of an idle link
+        // An idle link fetches only once its poll interval has passed: time
+        // moves on until the client has taken the packet.
+        ASSERT_TRUE(WaitUntil([&] {
+            if (storage.pipe.WaitingForClient() == 0)
+                return true;
+            clock.Advance(250);
+            return false;
+        }));
     }
 
     // The client's next packet of a type; others are skipped.
@@ -175,7 +187,7 @@ TEST_F(StorageLinkTest, LogsInReceivesAndLetsTheRelayGo) {
     Send(PT_AUTH, Auth(699));
     Send(PT_AUTH, Auth(700));
     std::vector<uint8_t> answer;
-    ASSERT_TRUE(Expect(PT_AUTH, &answer));
+    ASSERT_TRUE(Expect(PT_AUTH, &answer)) << test::ReadFileText(dir.File("BrindleView.log"));
     EXPECT_EQ(host.nPasswordAsks.load(), 1);
     EXPECT_NE(test::ReadFileText(dir.File("BrindleView.log"))
                   .find("サーバremoteからの古い認証要求を破棄"),

@@ -1,6 +1,7 @@
 #include "client/connections/client_context.h"
 
 #include "client/connections/client_host.h"
+#include "client/connections/client_thread.h"
 #include "client/connections/text_scan.h"
 #include "common/ini_file.h"
 #include "common/ini_text.h"
@@ -21,6 +22,8 @@ bool Tracing() {
 }
 
 } // namespace
+
+ClientContext::~ClientContext() { StopClientThreads(*this); }
 
 const Clock& ClockOf(const ClientContext& ctx) {
     return ctx.pClock ? *ctx.pClock : SystemClock();

@@ -38,6 +38,12 @@ struct ClientViewer {
 };
 
 struct ClientContext {
+    ClientContext() = default;
+    ClientContext(const ClientContext&) = delete;
+    ClientContext& operator=(const ClientContext&) = delete;
+    // Stops and joins the connection threads that still run.
+    ~ClientContext();
+
     // Files: the data folder, BrindleView.ini in it, and the save folder of
     // received images (setting "Folder"; the data folder when empty).
     std::string cDataFolder;
