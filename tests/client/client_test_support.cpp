@@ -242,8 +242,8 @@ void ScriptedServer::SendSettings(const std::string& text, size_t chunk,
         for (size_t i = 1; i <= nCount; ++i)
             numbers.push_back(static_cast<int32_t>(i));
     for (int32_t number : numbers) {
-        size_t offset = static_cast<size_t>(number - 1) * chunk;
-        size_t n = std::min(chunk, text.size() - std::min(offset, text.size()));
+        size_t offset = std::min(static_cast<size_t>(number - 1) * chunk, text.size());
+        size_t n = std::min(chunk, text.size() - offset);
         std::vector<uint8_t> payload;
         Append32(payload, static_cast<uint32_t>(number));
         Append32(payload, static_cast<uint32_t>(nCount));
@@ -262,7 +262,8 @@ void ScriptedServer::SendImageSet(const std::vector<uint8_t>& set, size_t chunk,
         for (size_t i = 1; i <= nCount; ++i)
             order.push_back(static_cast<int32_t>(i));
     for (int32_t number : order) {
-        size_t offset = static_cast<size_t>(number - 1) * chunk;
+        // A number beyond the set (a test of a broken server) carries no bytes.
+        size_t offset = std::min(static_cast<size_t>(number - 1) * chunk, set.size());
         size_t n = std::min(chunk, set.size() - offset);
         std::vector<uint8_t> payload;
         Append32(payload, static_cast<uint32_t>(number));
