@@ -145,9 +145,9 @@ uint32_t EncodeJpeg(const uint8_t* pixels, int32_t nWidth, int32_t nHeight, size
         nQuality = 1;
     if (nQuality > 100)
         nQuality = 100;
-    // Start with the raw frame's size, as a camera picture compresses well
-    // below it; pictures that do not fit make the buffer grow.
-    if (!scratch.Reserve(nStride * static_cast<size_t>(nHeight) + 1024))
+    // A quarter of the raw frame holds camera pictures even at high quality;
+    // a picture that does not fit (noise, for instance) makes it grow.
+    if (!scratch.Reserve(nStride * static_cast<size_t>(nHeight) / 4 + 4096))
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     auto* rows = static_cast<JSAMPROW*>(std::malloc(sizeof(JSAMPROW) * size_t(nHeight)));
     if (rows == nullptr)
