@@ -1,0 +1,258 @@
+#include "common/ini_text.h"
+
+#include "common/error_codes.h"
+
+namespace brindle {
+
+namespace {
+
+enum class LineKind { Other, Comment, Section, Key };
+
+// One line of the text, by offsets. `end` excludes the line end ("\n" or
+// "\r\n"); `next` is the start of the following line.
+struct Line {
+    size_t begin = 0;
+    size_t end = 0;
+    size_t next = 0;
+    LineKind kind = LineKind::Other;
+    std::string_view name;
+    size_t valueBegin = 0; // key lines: first byte of the value part
+    std::string_view value;
+};
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && IsBlank(s[b]))
+        ++b;
+    size_t e = s.size();
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+void ClassifyLine(std::string_view text, Line& line) {
+    std::string_view content = text.substr(line.begin, line.end - line.begin);
+    std::string_view trimmed = Trim(content);
+    if (trimmed.empty())
+        return;
+    if (trimmed.front() == ';') {
+        line.kind = LineKind::Comment;
+        return;
+    }
+    if (trimmed.front() == '[') {
+        size_t close = trimmed.rfind(']');
+        if (close != std::string_view::npos && close > 0) {
+            line.kind = LineKind::Section;
+            line.name = Trim(trimmed.substr(1, close - 1));
+        }
+        return;
+    }
+    size_t eq = content.find('=');
+    if (eq == std::string_view::npos)
+        return;
+    line.kind = LineKind::Key;
+    line.name = Trim(content.substr(0, eq));
+    size_t vb = eq + 1;
+    while (vb < content.size() && IsBlank(content[vb]))
+        ++vb;
+    line.valueBegin = line.begin + vb;
+    line.value = Trim(content.substr(vb));
+}
+
+// The line that starts at `pos` (pos < text.size()).
+Line LineAt(std::string_view text, size_t pos) {
+    Line line;
+    line.begin = pos;
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string_view::npos) {
+        line.end = line.next = text.size();
+    } else {
+        line.next = nl + 1;
+        line.end = (nl > pos && text[nl - 1] == '\r') ? nl - 1 : nl;
+    }
+    ClassifyLine(text, line);
+    return line;
+}
+
+// The first section named `section`: its header line and the byte range of
+// its body, up to the next section header or the end of the text.
+struct SectionRange {
+    bool found = false;
+    Line header;
+    size_t bodyEnd = 0;
+};
+
+SectionRange FindSection(std::string_view text, std::string_view section) {
+    SectionRange range;
+    section = Trim(section);
+    for (size_t pos = 0; pos < text.size();) {
+        Line line = LineAt(text, pos);
+        if (line.kind == LineKind::Section) {
+            if (range.found) {
+                range.bodyEnd = line.begin;
+                return range;
+            }
+            if (IniNameEqual(line.name, section)) {
+                range.found = true;
+                range.header = line;
+            }
+        }
+        pos = line.next;
+    }
+    range.bodyEnd = text.size();
+    return range;
+}
+
+// The key line in the section, if any.
+std::optional<Line> FindKey(std::string_view text, const SectionRange& range,
+                            std::string_view key) {
+    if (!range.found)
+        return std::nullopt;
+    key = Trim(key);
+    for (size_t pos = range.header.next; pos < range.bodyEnd;) {
+        Line line = LineAt(text, pos);
+        if (line.kind == LineKind::Key && IniNameEqual(line.name, key))
+            return line;
+        pos = line.next;
+    }
+    return std::nullopt;
+}
+
+// Calls `visit` for every key line of the section.
+template <typename Visit>
+void ForEachKey(std::string_view text, const SectionRange& range, Visit visit) {
+    for (size_t pos = range.header.next; pos < range.bodyEnd;) {
+        Line line = LineAt(text, pos);
+        if (line.kind == LineKind::Key)
+            visit(line);
+        pos = line.next;
+    }
+}
+
+std::string_view LineEndOf(std::string_view text) {
+    size_t nl = text.find('\n');
+    if (nl != std::string_view::npos && nl > 0 && text[nl - 1] == '\r')
+        return "\r\n";
+    return "\n";
+}
+
+bool HasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Inserts `newLines` at `pos`, first ending an unterminated last line.
+void InsertLines(std::string& text, size_t pos, const std::string& newLines, std::string_view eol) {
+    if (pos == text.size() && !text.empty() && text.back() != '\n') {
+        text.append(eol);
+        pos = text.size();
+    }
+    text.insert(pos, newLines);
+}
+
+} // namespace
+
+bool IniNameEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string_view IniUnquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+std::optional<std::string> IniTextGet(std::string_view text, std::string_view section,
+                                      std::string_view key) {
+    std::optional<Line> line = FindKey(text, FindSection(text, section), key);
+    if (!line)
+        return std::nullopt;
+    return std::string(IniUnquote(line->value));
+}
+
+uint32_t IniCheckEntry(std::string_view section, std::string_view key, std::string_view value) {
+    std::string_view s = Trim(section);
+    std::string_view k = Trim(key);
+    if (s.empty() || k.empty() || HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value))
+        return ERROR_INVALID_PARAMETER_CODE;
+    if (k.find('=') != std::string_view::npos || k.front() == '[' || k.front() == ';')
+        return ERROR_INVALID_PARAMETER_CODE;
+    return 0;
+}
+
+uint32_t IniTextSet(std::string& text, std::string_view section, std::string_view key,
+                    std::string_view value) {
+    if (uint32_t err = IniCheckEntry(section, key, value))
+        return err;
+    std::string_view eol = LineEndOf(text);
+    SectionRange range = FindSection(text, section);
+    if (std::optional<Line> line = FindKey(text, range, key)) {
+        text.replace(line->valueBegin, line->end - line->valueBegin, value);
+        return 0;
+    }
+    std::string keyLine = std::string(Trim(key)) + "=" + std::string(value) + std::string(eol);
+    if (!range.found) {
+        std::string block = "[" + std::string(Trim(section)) + "]" + std::string(eol) + keyLine;
+        InsertLines(text, text.size(), block, eol);
+        return 0;
+    }
+    size_t after = range.header.next;
+    ForEachKey(text, range, [&](const Line& line) { after = line.next; });
+    InsertLines(text, after, keyLine, eol);
+    return 0;
+}
+
+bool IniTextDeleteKey(std::string& text, std::string_view section, std::string_view key) {
+    std::optional<Line> line = FindKey(text, FindSection(text, section), key);
+    if (!line)
+        return false;
+    text.erase(line->begin, line->next - line->begin);
+    return true;
+}
+
+bool IniTextDeleteSection(std::string& text, std::string_view section) {
+    SectionRange range = FindSection(text, section);
+    if (!range.found)
+        return false;
+    text.erase(range.header.begin, range.bodyEnd - range.header.begin);
+    return true;
+}
+
+std::vector<std::string> IniTextSections(std::string_view text) {
+    std::vector<std::string> names;
+    for (size_t pos = 0; pos < text.size();) {
+        Line line = LineAt(text, pos);
+        if (line.kind == LineKind::Section)
+            names.emplace_back(line.name);
+        pos = line.next;
+    }
+    return names;
+}
+
+std::vector<std::string> IniTextKeys(std::string_view text, std::string_view section) {
+    std::vector<std::string> keys;
+    SectionRange range = FindSection(text, section);
+    if (!range.found)
+        return keys;
+    ForEachKey(text, range, [&](const Line& line) {
+        if (!line.name.empty())
+            keys.emplace_back(line.name);
+    });
+    return keys;
+}
+
+} // namespace brindle

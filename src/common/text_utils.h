@@ -1,0 +1,46 @@
+// Searches and comparisons over UTF-8 text.
+//
+// A multi-byte UTF-8 character is one unit: patterns match only at
+// character starts and "?" takes a whole character, so the bytes of a
+// multi-byte character are never taken for "/", "%", "|", "*" or "?".
+// Case-insensitive comparisons fold ASCII letters only; other characters
+// compare byte for byte. Invalid UTF-8 bytes count as one-byte characters.
+//
+// Positions are byte offsets into `text`; std::string_view::npos means none.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace brindle {
+
+// Bytes of the character that starts at `pos` (1 for ASCII and for bytes
+// that start no valid sequence; never past the end of `text`).
+size_t Utf8CharLength(std::string_view text, size_t pos);
+
+// The longest prefix of at most `maxBytes` bytes that does not cut a
+// multi-byte character.
+size_t Utf8FitLength(std::string_view text, size_t maxBytes);
+
+// First character position where `pattern` occurs (0 for an empty pattern).
+size_t FindText(std::string_view text, std::string_view pattern);
+
+// As FindText, ignoring ASCII case.
+size_t FindTextNoCase(std::string_view text, std::string_view pattern);
+
+// As FindText on lower-case copies of both; positions are those of `text`.
+size_t FindTextLower(std::string_view text, std::string_view pattern);
+
+// True when `pattern` matches the whole of `text`: "*" matches any run of
+// characters, "?" exactly one character, ASCII letters without case.
+bool WildcardMatch(std::string_view text, std::string_view pattern);
+
+// The value of an HTTP header line. `name` ends with ":" (compared without
+// it and without case); the line must start at the beginning of `header`
+// or right after a CR LF. Spaces, tabs and folded line breaks (CR LF then
+// space or tab) before the value are skipped. Returns the position of the
+// value's first byte (the CR of an empty value, or header.size() when the
+// text ends there), or npos when there is no such line.
+size_t HeaderValue(std::string_view header, std::string_view name);
+
+} // namespace brindle

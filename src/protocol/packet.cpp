@@ -1,0 +1,110 @@
+#include "protocol/packet.h"
+
+#include <array>
+
+namespace brindle {
+
+namespace {
+
+uint16_t Load16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t Load32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void Store16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Store32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Built from the reversed polynomial 0x8408; a compile-time constant, so it
+// exists before the first connection.
+constexpr std::array<uint16_t, 256> BuildCrcTable() {
+    std::array<uint16_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        uint16_t reg = static_cast<uint16_t>(i);
+        for (int bit = 0; bit < 8; ++bit)
+            reg = (reg & 1) ? static_cast<uint16_t>((reg >> 1) ^ 0x8408) : (reg >> 1);
+        table[i] = reg;
+    }
+    return table;
+}
+
+constexpr std::array<uint16_t, 256> kCrcTable = BuildCrcTable();
+
+} // namespace
+
+PacketHeader PacketHeaderRead(const uint8_t* p) {
+    PacketHeader header;
+    header.magic[0] = p[0];
+    header.magic[1] = p[1];
+    header.version_major = p[2];
+    header.version_minor = p[3];
+    header.length = Load32(p + 4);
+    header.type = Load16(p + 8);
+    header.checksum = Load16(p + 10);
+    header.flags = Load32(p + 12);
+    return header;
+}
+
+void PacketHeaderWrite(uint8_t* p, const PacketHeader& header) {
+    p[0] = header.magic[0];
+    p[1] = header.magic[1];
+    p[2] = header.version_major;
+    p[3] = header.version_minor;
+    Store32(p + 4, header.length);
+    Store16(p + 8, header.type);
+    Store16(p + 10, header.checksum);
+    Store32(p + 12, header.flags);
+}
+
+const char* PacketTypeName(uint32_t type) {
+    switch (type) {
+    case PT_RESULT:
+        return "結果";
+    case PT_ECHO:
+        return "エコー";
+    case PT_CONNECT:
+        return "接続";
+    case PT_AUTH:
+        return "認証";
+    case PT_MAC:
+        return "MAC";
+    case PT_DISCONNECT:
+        return "切断";
+    case PT_REQUEST:
+        return "要求";
+    case PT_PROPERTY:
+        return "プロパティ";
+    default:
+        break;
+    }
+    if (type >= PT_IMAGE && type <= PT_IMAGE + 8)
+        return "画像";
+    return "未定義";
+}
+
+uint16_t Crc16X25Update(uint16_t reg, const uint8_t* data, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        reg = static_cast<uint16_t>((reg >> 8) ^ kCrcTable[(reg ^ data[i]) & 0xFF]);
+    return reg;
+}
+
+uint16_t PacketChecksum(const uint8_t* packet, size_t n) {
+    static const uint8_t kZero[2] = {0, 0};
+    uint16_t reg = Crc16X25Update(CRC16_X25_INIT, packet, PACKET_CHECKSUM_OFFSET);
+    reg = Crc16X25Update(reg, kZero, sizeof kZero);
+    size_t rest = PACKET_CHECKSUM_OFFSET + 2;
+    reg = Crc16X25Update(reg, packet + rest, n - rest);
+    return static_cast<uint16_t>(~reg);
+}
+
+} // namespace brindle

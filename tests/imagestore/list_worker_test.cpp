@@ -1,0 +1,195 @@
+#include "imagestore/list_worker.h"
+
+#include "imagestore/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <set>
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+using imagestore::UniqueFd;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+SystemTime Day(int y, int m, int d) {
+    SystemTime st;
+    st.wYear = static_cast<uint16_t>(y);
+    st.wMonth = static_cast<uint16_t>(m);
+    st.wDay = static_cast<uint16_t>(d);
+    st.wHour = 12;
+    return st;
+}
+
+// Runs one listing of `camera` synchronously and returns the list file text.
+std::string RunAndList(const std::string& camera, uint32_t nThreshold, uint32_t nStartDay = 0,
+                       ListingStats* stats = nullptr) {
+    const std::string list = camera + ".lst";
+    UniqueFd fd(::open(list.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    std::atomic<bool> stop{false}, written{false};
+    ListingStats s = RunListing({camera, nThreshold, nStartDay}, fd.Get(), stop, &written);
+    EXPECT_TRUE(written.load());
+    if (stats != nullptr)
+        *stats = s;
+    return ReadFile(list);
+}
+
+std::set<std::string> Entries(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+TEST(ThresholdDay, CountsBackFromTheLocalDate) {
+    struct Case {
+        SystemTime now;
+        int nDays;
+        uint32_t expected;
+    } cases[] = {
+        {Day(2024, 3, 1), 1, 20240229},   {Day(2023, 3, 1), 1, 20230228},
+        {Day(2024, 1, 1), 1, 20231231},   {Day(2024, 3, 31), 31, 20240229},
+        {Day(2024, 3, 1), 0, 0},          {Day(2024, 3, 1), -5, 0},
+        {Day(2024, 3, 1), 366, 20230301}, {Day(2024, 3, 1), 10000000, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ThresholdDay(c.now, c.nDays), c.expected) << c.nDays;
+}
+
+TEST(RunListing, OneDayOnTheFirstOfMarchKeepsTheLastOfFebruaryAndToday) {
+    for (const int year : {2024, 2023}) {
+        TempDir tmp;
+        const std::string cam = tmp / "cam";
+        const std::string lastFeb = year == 2024 ? "20240229" : "20230228";
+        const std::string before = year == 2024 ? "20240228" : "20230227";
+        const std::string today = std::to_string(year) + "0301";
+        for (const std::string& day : {before, lastFeb, today})
+            WriteFile(cam + "/" + day + "/120000-000.jpg");
+
+        ListingStats stats;
+        const std::string list = RunAndList(cam, ThresholdDay(Day(year, 3, 1), 1), 0, &stats);
+        EXPECT_EQ(list, cam + "/" + lastFeb + "/120000-000.jpg\r\n" + cam + "/" + today +
+                            "/120000-000.jpg\r\n");
+        EXPECT_EQ(Entries(cam), (std::set<std::string>{lastFeb, today}));
+        EXPECT_EQ(stats.nDaysRemoved, 1u);
+        EXPECT_EQ(stats.nRemoveErrors, 0u);
+    }
+}
+
+TEST(RunListing, ListsDaysAndFilesInNameOrderFromTheStartDay) {
+    TempDir tmp;
+    const std::string cam = tmp / "cam";
+    // Created out of order; listed in name order.
+    for (const char* f :
+         {"20240302/000001-000.jpg", "20240301/235959-999.jpg", "20240302/000000-500.jpg",
+          "20240301/000000-000.jpg", "20240228/120000-000.jpg"})
+        WriteFile(cam + "/" + f);
+    EXPECT_EQ(RunAndList(cam, 0),
+              cam + "/20240228/120000-000.jpg\r\n" + cam + "/20240301/000000-000.jpg\r\n" + cam +
+                  "/20240301/235959-999.jpg\r\n" + cam + "/20240302/000000-500.jpg\r\n" + cam +
+                  "/20240302/000001-000.jpg\r\n");
+    EXPECT_EQ(RunAndList(cam, 0, 20240302),
+              cam + "/20240302/000000-500.jpg\r\n" + cam + "/20240302/000001-000.jpg\r\n");
+    // Nothing was removed with T = 0, and a threshold older than every day
+    // removes nothing either.
+    RunAndList(cam, 20240101);
+    EXPECT_EQ(Entries(cam).size(), 3u);
+}
+
+TEST(RunListing, DayFoldersOlderThanTheThresholdAreNeitherListedNorKept) {
+    TempDir tmp;
+    const std::string cam = tmp / "cam";
+    WriteFile(cam + "/20240101/120000-000.jpg");
+    WriteFile(cam + "/20240101/deeper/more/120000-000.jpg");
+    WriteFile(cam + "/20240102/notes.txt"); // named like a day, holding no image
+    WriteFile(cam + "/20240301/120000-000.jpg");
+    ListingStats stats;
+    EXPECT_EQ(RunAndList(cam, 20240201, 0, &stats), cam + "/20240301/120000-000.jpg\r\n");
+    EXPECT_EQ(Entries(cam), std::set<std::string>{"20240301"});
+    EXPECT_EQ(stats.nDaysRemoved, 2u);
+    EXPECT_EQ(stats.nRemoveErrors, 0u);
+}
+
+TEST(RunListing, OnlyEightDigitFoldersCountAsDays) {
+    TempDir tmp;
+    const std::string cam = tmp / "cam";
+    for (const char* name : {"2024010", "202401011", "2024010a", "backup", "00000000x"})
+        WriteFile(cam + "/" + name + "/120000-000.jpg");
+    WriteFile(cam + "/20240101", "a plain file named like a day");
+    WriteFile(tmp / "empty/keep");
+    fs::create_directories(tmp / "empty/cam");
+    ListingStats stats;
+    EXPECT_EQ(RunAndList(cam, 20991231, 0, &stats), "");
+    EXPECT_EQ(RunAndList(tmp / "empty/cam", 20991231), ""); // no day folders at all
+    EXPECT_EQ(RunAndList(tmp / "missing", 20991231), "");   // no camera folder at all
+    EXPECT_EQ(Entries(cam).size(), 6u);
+    EXPECT_EQ(stats.nDaysRemoved, 0u);
+}
+
+TEST(RunListing, SymbolicLinksAreNeitherFollowedNorTheirTargetsRemoved) {
+    TempDir tmp;
+    const std::string cam = tmp / "cam";
+    const std::string outside = tmp / "outside";
+    WriteFile(outside + "/120000-000.jpg", "precious");
+    WriteFile(cam + "/20240101/120000-000.jpg");
+    WriteFile(cam + "/20240301/120000-000.jpg");
+    // A day-named link to a folder outside, a link inside an old day folder,
+    // and an image-named link inside a listed day folder.
+    fs::create_directory_symlink(outside, cam + "/20200101");
+    fs::create_directory_symlink(outside, cam + "/20240301/linked");
+    fs::create_directory_symlink(outside, cam + "/20240101/linked");
+    fs::create_symlink(outside + "/120000-000.jpg", cam + "/20240301/130000-000.jpg");
+
+    ListingStats stats;
+    EXPECT_EQ(RunAndList(cam, 20240201, 0, &stats), cam + "/20240301/120000-000.jpg\r\n");
+    EXPECT_EQ(ReadFile(outside + "/120000-000.jpg"), "precious");
+    EXPECT_TRUE(fs::is_symlink(cam + "/20200101"));
+    EXPECT_FALSE(fs::exists(cam + "/20240101"));
+    EXPECT_EQ(stats.nRemoveErrors, 0u);
+}
+
+TEST(RunListing, TakesAnyPathSafely) {
+    TempDir tmp;
+    // Blanks, non-ASCII and what a shell would act on.
+    const std::string folder =
+        tmp / "my images $(touch pwned) `id` ; & | > * ? 'q' \"d\" 画像 %PATH%";
+    const std::string cam = folder + "/cam";
+    WriteFile(cam + "/20240101/120000-000.jpg");
+    WriteFile(cam + "/20240301/120000-000.jpg");
+    EXPECT_EQ(RunAndList(cam, 20240201), cam + "/20240301/120000-000.jpg\r\n");
+    EXPECT_EQ(Entries(cam), std::set<std::string>{"20240301"});
+    EXPECT_EQ(Entries(tmp.Path()).size(), 1u); // nothing was run, nothing created
+}
+
+TEST(RunListing, ALineBreakInAFileNameStaysInsideItsLine) {
+    // Otherwise the front part would read as the image "120000-000.jpg".
+    TempDir tmp;
+    const std::string cam = tmp / "cam";
+    WriteFile(cam + "/20240301/120000-000.jpg\r\nx");
+    EXPECT_EQ(RunAndList(cam, 0), cam + "/20240301/120000-000.jpg??x\r\n");
+}
+
+TEST(ListWorker, RunsInTheBackgroundAndReportsWhenWritten) {
+    TempDir tmp;
+    const std::string cam = tmp / "cam";
+    WriteFile(cam + "/20240101/120000-000.jpg");
+    WriteFile(cam + "/20240301/120000-000.jpg");
+    const std::string list = tmp / "cam.lst";
+    UniqueFd fd(::open(list.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    std::unique_ptr<ListWorker> worker = ListWorker::Start({cam, 20240201, 0}, std::move(fd));
+    ASSERT_NE(worker, nullptr);
+    worker->Wait();
+    EXPECT_TRUE(worker->ListWritten());
+    EXPECT_TRUE(worker->Done());
+    EXPECT_EQ(worker->Stats().nLines, 1u);
+    EXPECT_EQ(worker->Stats().nDaysRemoved, 1u);
+    EXPECT_EQ(ReadFile(list), cam + "/20240301/120000-000.jpg\r\n");
+}
+
+} // namespace
+} // namespace brindle
