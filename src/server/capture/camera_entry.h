@@ -35,7 +35,7 @@ struct CameraSettings {
     int fPreview = 0; // "Preview"
     int fChange = 0;  // "Change": skip unchanged images
     int fSave = 0;    // "Save"
-    int nCycle = 60;      // "Cycle": seconds between frame cycles, at least 1
+    int nCycle = 60;  // "Cycle": seconds between frame cycles, at least 1
     int nSensitivity = 5; // "Sensitivity": 0 (never) to 9
     int nQuality = 25;    // "Quality": 0 to 100
     int nTime = 0;        // "Time": stamp position, 0 none, 1-4 the corners

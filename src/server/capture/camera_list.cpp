@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <climits>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <new>
 
@@ -95,8 +95,8 @@ CaptureFormat ParseFormat(std::string_view item) {
         item.remove_prefix(1);
         return true;
     };
-    if (!ParseNumber(item, nWidth) || !separator() || !ParseNumber(item, nHeight) ||
-        !separator() || !ParseNumber(item, nInterval))
+    if (!ParseNumber(item, nWidth) || !separator() || !ParseNumber(item, nHeight) || !separator() ||
+        !ParseNumber(item, nInterval))
         return CaptureFormat{};
     return CaptureFormat{int32_t(nWidth), int32_t(nHeight), nInterval};
 }

@@ -37,8 +37,7 @@ bool IsWholeFrame(const CaptureFrame& frame) {
 // Skipping unchanged images: the new frame becomes the reference, the
 // previous reference the candidate, which is used only when the change
 // state says so.
-Chosen ChooseByChange(CameraEntry& camera, int nCamera, FrameCycleContext& context,
-                      uint32_t nNow) {
+Chosen ChooseByChange(CameraEntry& camera, int nCamera, FrameCycleContext& context, uint32_t nNow) {
     FrameCycleState& cycle = camera.cycle;
     std::swap(cycle.reference, cycle.spare); // spare now holds the candidate
     SystemTime candidateTime = std::exchange(cycle.referenceTime, context.clock.LocalNow());
@@ -48,8 +47,8 @@ Chosen ChooseByChange(CameraEntry& camera, int nCamera, FrameCycleContext& conte
     if (InPowerQuietTime(context.power, nNow) || !fHadReference ||
         candidate.nWidth != fresh.nWidth || candidate.nHeight != fresh.nHeight)
         return Chosen{};
-    uint64_t nSum = FrameDifferenceSum(candidate.pixels.data(), fresh.pixels.data(),
-                                       fresh.nWidth, fresh.nHeight);
+    uint64_t nSum = FrameDifferenceSum(candidate.pixels.data(), fresh.pixels.data(), fresh.nWidth,
+                                       fresh.nHeight);
     int32_t nLevel = DifferenceLevel(nSum, fresh.nWidth, fresh.nHeight);
     bool fChanged = UpdateHistory(cycle.history, nLevel, camera.settings.nSensitivity);
     cycle.nChangeState = NextChangeState(cycle.nChangeState, fChanged);
@@ -89,9 +88,8 @@ void ProcessFrame(CameraEntry& camera, int nCamera, FrameCycleContext& context,
         context.events.PreviewFrame(nCamera, surface, placement);
 
     std::vector<uint8_t> jpeg;
-    bool fEncoded = EncodeJpeg(surface.Bits(), surface.Width(), surface.Height(),
-                               surface.Stride(), settings.nQuality, camera.cycle.scratch,
-                               jpeg) == 0;
+    bool fEncoded = EncodeJpeg(surface.Bits(), surface.Width(), surface.Height(), surface.Stride(),
+                               settings.nQuality, camera.cycle.scratch, jpeg) == 0;
     uint64_t ftCapture = SystemTimeToFileTime(chosen.time);
     if (fEncoded && settings.fSave)
         SaveImage(camera, nCamera, context, chosen.time, jpeg);

@@ -119,6 +119,19 @@ JpegScratch::~JpegScratch() {
     std::free(pData_);
 }
 
+JpegScratch::JpegScratch(JpegScratch&& other) noexcept
+    : pData_(std::exchange(other.pData_, nullptr)), nCapacity_(std::exchange(other.nCapacity_, 0)) {
+}
+
+JpegScratch& JpegScratch::operator=(JpegScratch&& other) noexcept {
+    if (this != &other) {
+        std::free(pData_);
+        pData_ = std::exchange(other.pData_, nullptr);
+        nCapacity_ = std::exchange(other.nCapacity_, 0);
+    }
+    return *this;
+}
+
 bool JpegScratch::Reserve(size_t nBytes) {
     if (nBytes <= nCapacity_)
         return true;
