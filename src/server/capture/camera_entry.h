@@ -7,6 +7,7 @@
 // to the image queue they belong to, under the same lock.
 #pragma once
 
+#include "common/font_text.h"
 #include "platform/clock.h"
 #include "server/capture/capture_backend.h"
 #include "server/capture/change_detect.h"
@@ -40,7 +41,8 @@ struct CameraSettings {
     int nQuality = 25;    // "Quality": 0 to 100
     int nTime = 0;        // "Time": stamp position, 0 none, 1-4 the corners
     int nDays = 31;       // "Days": retention
-    std::string cFont;    // "Font": text form of the stamp font, empty for the default
+    int fFont = 0;        // "Font" held a font: lfFont is the stamp font
+    LogFont lfFont;       // the stamp font's logical-font record
     std::string cName;    // "Name": the device's friendly name
     std::string cName2;   // "Name2": the camera's folder name
     std::string cPath;    // device path; also the camera's settings section
@@ -72,7 +74,7 @@ struct FrameCycleState {
 
 struct CameraEntry {
     CameraSettings settings;
-    // The stamp font made from settings.cFont; guarded by the main lock of
+    // The stamp font made from settings.lfFont; guarded by the main lock of
     // ServerShared, as the font dialog and client requests replace it.
     QFont stampFont = DefaultStampFont();
     CaptureState capture;

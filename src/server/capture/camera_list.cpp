@@ -1,10 +1,12 @@
 #include "server/capture/camera_list.h"
 
 #include "common/error_codes.h"
+#include "common/font_text.h"
 #include "common/ini_file.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/text_utils.h"
+#include "server/capture/stamp_font.h"
 
 #include <algorithm>
 #include <charconv>
@@ -16,21 +18,6 @@
 namespace brindle {
 
 namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char ca = a[i], cb = b[i];
-        if (ca >= 'A' && ca <= 'Z')
-            ca = char(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z')
-            cb = char(cb - 'A' + 'a');
-        if (ca != cb)
-            return false;
-    }
-    return true;
-}
 
 std::string CutText(std::string_view text) {
     return std::string(text.substr(0, Utf8FitLength(text, CAMERA_TEXT_MAX)));
@@ -348,7 +335,11 @@ void ReadUserSettings(CameraSettings& settings, const SectionIo& io) {
     settings.nTime = nTime < 0 ? 0 : nTime > 4 ? 4 : nTime;
     if (settings.nTime != nTime)
         io.WriteUnsigned("Time", uint32_t(settings.nTime));
-    settings.cFont = io.ReadText("Font");
+    LogFont font;
+    if (TextToFont(io.ReadText("Font"), font) == 0) {
+        settings.lfFont = font;
+        settings.fFont = 1;
+    }
 }
 
 void ReadEntrySettings(std::vector<CameraEntry>& list, size_t nEntry, const std::string& file) {
@@ -391,8 +382,12 @@ uint32_t BuildCameraList(CaptureBackend& backend, const std::string& settingsFil
             listPaths.push_back(entry.settings.cPath);
         camera.WriteText("PathList2", PathListText(listPaths));
 
-        for (size_t i = 0; i < list.size(); ++i)
+        for (size_t i = 0; i < list.size(); ++i) {
             ReadEntrySettings(list, i, settingsFile);
+            // Nothing else uses the list yet, so the font needs no lock here.
+            if (list[i].settings.fFont)
+                list[i].stampFont = QFontFromLogFont(list[i].settings.lfFont);
+        }
         cameras = std::move(list);
     } catch (const std::bad_alloc&) {
         cameras.clear();
@@ -415,7 +410,7 @@ uint32_t SaveCameraSettings(const CameraSettings& settings, const std::string& s
         io.WriteUnsigned("Quality", uint32_t(settings.nQuality)),
         io.WriteUnsigned("Cycle", uint32_t(settings.nCycle)),
         io.WriteUnsigned("Time", uint32_t(settings.nTime)),
-        io.WriteText("Font", settings.cFont),
+        io.WriteText("Font", StampFontText(settings)),
     };
     for (uint32_t nResult : results) {
         if (nResult != 0)
