@@ -112,9 +112,8 @@ TEST(Composition, TurnsTheFrameUpright) {
 TEST(Composition, StampInPlaceMatchesTheSurface) {
     QFont font = DefaultStampFont();
     for (int nPosition = 0; nPosition <= 4; ++nPosition) {
-        CaptureFrame frame = MakeFrame(200, 50, [](int32_t x, int32_t y) {
-            return uint32_t(x * 0x010101 + y);
-        });
+        CaptureFrame frame =
+            MakeFrame(200, 50, [](int32_t x, int32_t y) { return uint32_t(x * 0x010101 + y); });
         CompositionSurface surface;
         StampPlacement atSurface, atFrame;
         ASSERT_TRUE(surface.Compose(frame, nPosition, font, StampText(kTime), atSurface));

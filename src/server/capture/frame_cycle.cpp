@@ -122,8 +122,8 @@ void ProcessFrame(CameraEntry& camera, int nCamera, FrameCycleContext& context,
         context.events.PreviewFrame(nCamera, camera.capture.surface, rows.placement);
 
     std::vector<uint8_t> jpeg;
-    bool fEncoded = EncodeJpeg(rows.pTop, chosen.frame->nWidth, chosen.frame->nHeight,
-                               rows.nStep, settings.nQuality, camera.cycle.scratch, jpeg) == 0;
+    bool fEncoded = EncodeJpeg(rows.pTop, chosen.frame->nWidth, chosen.frame->nHeight, rows.nStep,
+                               settings.nQuality, camera.cycle.scratch, jpeg) == 0;
     uint64_t ftCapture = SystemTimeToFileTime(chosen.time);
     if (fEncoded && settings.fSave)
         SaveImage(camera, nCamera, context, chosen.time, jpeg);
