@@ -1,8 +1,10 @@
 #include "server/capture/frame_cycle.h"
 
+#include "common/error_codes.h"
 #include "imagestore/image_path.h"
 #include "server/capture/difference.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -17,7 +19,8 @@ bool IsCycleDue(const CameraEntry& camera, uint32_t nNow) {
     const CameraSettings& settings = camera.settings;
     if (!settings.fUse || !camera.capture.fRunning)
         return false;
-    uint32_t nCycle = settings.nCycle < 1 ? 1u : uint32_t(settings.nCycle);
+    // Clamped so that cycle x 1000 stays within the 32-bit tick.
+    uint32_t nCycle = uint32_t(std::clamp(settings.nCycle, 1, int(CYCLE_MAX_SECONDS)));
     return nNow - camera.cycle.nLastCycleTick >= nCycle * 1000 - 25;
 }
 
@@ -154,6 +157,26 @@ void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context)
         chosen = Chosen{&cycle.spare, context.clock.LocalNow()};
     if (chosen.frame != nullptr)
         ProcessFrame(camera, nCamera, context, chosen);
+}
+
+uint32_t ComposePreview(CameraEntry& camera, const Clock& clock, std::mutex& mainLock,
+                        StampPlacement& placement) {
+    CaptureState& capture = camera.capture;
+    if (!capture.fRunning || !capture.stream)
+        return ERROR_INVALID_PARAMETER_CODE;
+    // The spare buffer is free between cycles.
+    CaptureFrame& frame = camera.cycle.spare;
+    if (uint32_t nError = capture.stream->NewestFrame(frame); nError != 0)
+        return nError;
+    QFont font;
+    {
+        std::lock_guard<std::mutex> guard(mainLock);
+        font = camera.stampFont;
+    }
+    return capture.surface.Compose(frame, camera.settings.nTime, font, StampText(clock.LocalNow()),
+                                   placement)
+               ? 0
+               : ERROR_INVALID_PARAMETER_CODE;
 }
 
 void PublishCameras(const std::vector<CameraEntry>& cameras, ServerShared& shared) {

@@ -44,6 +44,7 @@ class V4l2Stream : public CaptureStream {
 
     uint32_t NewestFrame(CaptureFrame& frame) override;
     uint32_t Stop() override;
+    bool Lost() const override { return fLost_; }
 
   private:
     int MapBuffers();
