@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <utility>
 
 namespace brindle {
@@ -141,10 +142,9 @@ void ProcessFrame(CameraEntry& camera, int nCamera, FrameCycleContext& context,
 
 } // namespace
 
-void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context) {
-    uint32_t nNow = context.clock.Tick();
-    if (!IsCycleDue(camera, nNow))
-        return;
+namespace {
+
+void RunDueCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context, uint32_t nNow) {
     FrameCycleState& cycle = camera.cycle;
     cycle.nLastCycleTick = NonZeroTickOf(nNow);
     if (!camera.capture.stream || camera.capture.stream->NewestFrame(cycle.spare) != 0 ||
@@ -159,6 +159,20 @@ void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context)
         ProcessFrame(camera, nCamera, context, chosen);
 }
 
+} // namespace
+
+void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context) {
+    uint32_t nNow = context.clock.Tick();
+    if (!IsCycleDue(camera, nNow))
+        return;
+    // Lack of memory ends this cycle quietly, like every other failure of
+    // the pipeline; the next cycle tries again.
+    try {
+        RunDueCycle(camera, nCamera, context, nNow);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 uint32_t ComposePreview(CameraEntry& camera, const Clock& clock, std::mutex& mainLock,
                         StampPlacement& placement) {
     CaptureState& capture = camera.capture;
@@ -166,8 +180,12 @@ uint32_t ComposePreview(CameraEntry& camera, const Clock& clock, std::mutex& mai
         return ERROR_INVALID_PARAMETER_CODE;
     // The spare buffer is free between cycles.
     CaptureFrame& frame = camera.cycle.spare;
-    if (uint32_t nError = capture.stream->NewestFrame(frame); nError != 0)
-        return nError;
+    try {
+        if (uint32_t nError = capture.stream->NewestFrame(frame); nError != 0)
+            return nError;
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY_CODE;
+    }
     QFont font;
     {
         std::lock_guard<std::mutex> guard(mainLock);
