@@ -57,10 +57,11 @@ std::string ListJoin(const std::vector<std::string>& items, size_t maxBytes) {
     for (const std::string& item : items) {
         if (item.empty())
             continue;
-        std::string piece = (text.empty() ? "" : "|") + Escape(item);
-        if (text.size() + piece.size() > maxBytes)
+        std::string piece = Escape(item);
+        size_t separator = text.empty() ? 0 : 1;
+        if (text.size() + separator + piece.size() > maxBytes)
             break;
-        text += piece;
+        text.append(separator, '|').append(piece);
     }
     return text;
 }

@@ -48,9 +48,9 @@ uint32_t OpenDataFolder(std::string_view programFolder, const std::string& overr
         path = overrideDir;
     } else {
         std::string documents;
-        if (SpecialFolderPath(CSIDL_PERSONAL, documents) != 0)
-            documents = ".";
-        path = std::filesystem::path(documents) / programFolder;
+        bool found = SpecialFolderPath(CSIDL_PERSONAL, documents) == 0;
+        path = found ? std::filesystem::path(documents) : std::filesystem::current_path();
+        path /= programFolder;
     }
     std::error_code ec;
     path = std::filesystem::absolute(path, ec).lexically_normal();

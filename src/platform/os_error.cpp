@@ -62,6 +62,7 @@ const CodeText kSystemTexts[] = {
     {ERROR_PATH_NOT_FOUND_CODE, "指定されたパスが見つかりません。"},
     {ERROR_ACCESS_DENIED_CODE, "アクセスが拒否されました。"},
     {ERROR_NOT_ENOUGH_MEMORY_CODE, "メモリが不足しています。"},
+    {ERROR_INVALID_DATA_CODE, "データが無効です。"},
     {ERROR_CRC_CODE, "データエラー (CRC エラー) です。"},
     {ERROR_SHARING_VIOLATION_CODE, "ファイルは別のプロセスが使用中です。"},
     {ERROR_HANDLE_EOF_CODE, "ファイルの終わりに達しました。"},
