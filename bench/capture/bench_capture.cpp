@@ -10,7 +10,9 @@
 //  - the difference level of two frames against a plain read of the same
 //    12.4 MB with the same vector width (target: at most 1.3 times the
 //    read).
-// The ratios are printed after the table. The frames are the test camera's
+// The ratios are printed after the table. Suggested run:
+//   bench_capture --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true The frames
+//   are the test camera's
 // gradient pattern with sensor-like noise (+-8), two noise draws, so that
 // consecutive frames differ as a real camera's do.
 #include "server/capture/camera_control.h"
@@ -322,7 +324,9 @@ BENCHMARK(BM_DifferenceLevel)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PlainRead)->Unit(benchmark::kMicrosecond);
 
 // Prints the ratios of the pairs after the usual table, from the medians
-// when repetitions are asked for, else from the single runs.
+// when repetitions are asked for, else from the single runs. The ratios use
+// the thread's CPU time (system time of the file writes included), which a
+// machine shared with other work disturbs less than the wall clock.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -335,7 +339,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 name = name.substr(0, name.rfind('_'));
             if (run.run_type == Run::RT_Iteration && times_.count(name) && repeated_)
                 continue;
-            times_[name] = run.GetAdjustedRealTime();
+            times_[name] = run.GetAdjustedCPUTime();
         }
     }
     void Finalize() override {
