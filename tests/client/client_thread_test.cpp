@@ -391,19 +391,39 @@ TEST_F(ClientThreadTest, CameraRequestCarriesItsFieldsAndAServerErrorIsShown) {
     EXPECT_EQ(psp->fOnline.load(), 1); // the link stays up
 }
 
+// A saved entry with address, host bits and Ethernet address wakes the
+// server once before the first attempt; a short or incomplete one does not.
 TEST_F(ClientThreadTest, SavedEntryWithAllThreeValuesWakesTheServerOnce) {
-    IniWriteKey(ctx.cSettingsFile, "Server", "127.0.0.1", "100007F/8/665544332211/");
-    Connect();
-    ASSERT_EQ(network.sent.size(), 1u);
-    EXPECT_EQ(network.sent[0].dwDestination, test::Ip("127.0.0.255"));
-    EXPECT_EQ(network.sent[0].nPort, WAKE_PORT);
-    auto magic = MagicPacket(0x665544332211);
-    EXPECT_EQ(network.sent[0].bytes, std::vector<uint8_t>(magic.begin(), magic.end()));
-    // The resolution found no Ethernet address this time; the entry is
-    // saved anew, and without one it never wakes the server again.
-    std::string entry;
-    IniReadKey(ctx.cSettingsFile, "Server", "127.0.0.1", entry);
-    EXPECT_EQ(entry, "100007F/24/0//0");
+    struct Case {
+        const char* entry;
+        bool wakes;
+    } cases[] = {
+        {"100007F/8/665544332211//0", true},
+        {"100007F/8/665544332211/", false}, // fewer than four fields
+        {"100007F/0/665544332211//0", false},
+        {"100007F/8/0//0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        IniWriteKey(ctx.cSettingsFile, "Server", "127.0.0.1", c.entry);
+        network.sent.clear();
+        Connect();
+        ASSERT_EQ(network.sent.size(), c.wakes ? 1u : 0u);
+        if (c.wakes) {
+            EXPECT_EQ(network.sent[0].dwDestination, test::Ip("127.0.0.255"));
+            EXPECT_EQ(network.sent[0].nPort, WAKE_PORT);
+            auto magic = MagicPacket(0x665544332211);
+            EXPECT_EQ(network.sent[0].bytes, std::vector<uint8_t>(magic.begin(), magic.end()));
+        }
+        // The resolution found no Ethernet address this time; the entry is
+        // saved anew, and without one it never wakes the server again.
+        std::string entry;
+        IniReadKey(ctx.cSettingsFile, "Server", "127.0.0.1", entry);
+        EXPECT_EQ(entry, "100007F/24/0//0");
+        psp->fStop = 1;
+        server.WaitClosed();
+        StopClientThreads(ctx);
+    }
 }
 
 } // namespace

@@ -157,8 +157,8 @@ void ClientLink::Start() {
         IniWriteKey(psp_.cServerIni, "Settings", "Webdav", psp_.cStorage);
         psp_.pStorage->AddInuse(1);
     }
-    LoadSavedEntry(ctx_, psp_);
-    if (!fStorage_ && psp_.dwAddress != 0 && psp_.nHostBits != 0 && psp_.qwMacAddress != 0 &&
+    int nFields = LoadSavedEntry(ctx_, psp_);
+    if (!fStorage_ && nFields >= 4 && psp_.dwAddress != 0 && psp_.nHostBits != 0 && psp_.qwMacAddress != 0 &&
         ctx_.pNetwork)
         Wake(*ctx_.pNetwork, psp_.nHostBits, psp_.dwAddress, psp_.qwMacAddress);
     LoadCameraInfo(ctx_, psp_);
