@@ -55,8 +55,9 @@ class ClientHost {
     // without windows answers false and saves the decoding work.
     virtual bool LivePicturesWanted() const { return true; }
 
-    // A live picture was decoded into the viewer; the window draws it, or is
-    // created first when it does not exist.
+    // A live picture was decoded into the viewer (its picture and time, under
+    // the process-wide lock). The window draws it; when it does not exist the
+    // implementation has it created and waits up to 1,000 ms for it.
     virtual void ShowLivePicture(ClientViewer& viewer, uint64_t nFileTime) {
         (void)viewer;
         (void)nFileTime;
