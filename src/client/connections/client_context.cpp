@@ -23,7 +23,9 @@ bool Tracing() {
 
 } // namespace
 
-ClientContext::~ClientContext() { StopClientThreads(*this); }
+ClientContext::~ClientContext() {
+    StopClientThreads(*this);
+}
 
 const Clock& ClockOf(const ClientContext& ctx) {
     return ctx.pClock ? *ctx.pClock : SystemClock();

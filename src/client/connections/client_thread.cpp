@@ -44,6 +44,11 @@ ClientHost& DefaultHost() {
 
 std::atomic<uint32_t> g_nNextThreadId{1};
 
+NetworkEnvironment& NetworkOf(const ClientContext& ctx) {
+    static SystemNetwork systemNetwork;
+    return ctx.pNetwork ? *ctx.pNetwork : systemNetwork;
+}
+
 void LogRequest(const ServerParams& psp, bool fProperty, int32_t nIndex, int32_t nId) {
     const char* a = psp.cAddress.c_str();
     if (!fProperty) {
@@ -158,9 +163,9 @@ void ClientLink::Start() {
         psp_.pStorage->AddInuse(1);
     }
     int nFields = LoadSavedEntry(ctx_, psp_);
-    if (!fStorage_ && nFields >= 4 && psp_.dwAddress != 0 && psp_.nHostBits != 0 && psp_.qwMacAddress != 0 &&
-        ctx_.pNetwork)
-        Wake(*ctx_.pNetwork, psp_.nHostBits, psp_.dwAddress, psp_.qwMacAddress);
+    if (!fStorage_ && nFields >= 4 && psp_.dwAddress != 0 && psp_.nHostBits != 0 &&
+        psp_.qwMacAddress != 0)
+        Wake(NetworkOf(ctx_), psp_.nHostBits, psp_.dwAddress, psp_.qwMacAddress);
     LoadCameraInfo(ctx_, psp_);
 }
 
@@ -191,9 +196,8 @@ bool ClientLink::ConnectTcp() {
     uint32_t dwAddress = psp_.dwAddress;
     int32_t nHostBits = psp_.nHostBits;
     uint64_t qwMac = psp_.qwMacAddress;
-    static SystemNetwork systemNetwork;
-    NetworkEnvironment& net = ctx_.pNetwork ? *ctx_.pNetwork : systemNetwork;
-    Resolve(net, psp_.cAddress, psp_.fStop, psp_.dwAddress, &psp_.nHostBits, &psp_.qwMacAddress);
+    Resolve(NetworkOf(ctx_), psp_.cAddress, psp_.fStop, psp_.dwAddress, &psp_.nHostBits,
+            &psp_.qwMacAddress);
     if (psp_.dwAddress == 0) {
         Pause(RETRY_PAUSE_MS);
         return false;
