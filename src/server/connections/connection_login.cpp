@@ -111,12 +111,15 @@ bool ConnectionThread::CompleteLogin(uint16_t nType) {
     if (err != 0)
         return ReplyResult(nType, err);
     uint32_t nSendError = SendCameraInformation(text);
-    if (!ReplyResult(nType, nSendError) || nSendError != 0)
-        return false;
-    rec_.nLoginState.store(LOGIN_DONE);
-    manager_.StandDownOthers(&rec_);
-    SetStatus(CONNECTION_CONNECTED);
-    return true;
+    if (nSendError == 0) {
+        // Before the result goes out: a client that has its result may take
+        // it for granted that the others stand down, and a peer that
+        // connects after that moment must not be stood down itself.
+        rec_.nLoginState.store(LOGIN_DONE);
+        manager_.StandDownOthers(&rec_);
+        SetStatus(CONNECTION_CONNECTED);
+    }
+    return ReplyResult(nType, nSendError) && nSendError == 0;
 }
 
 uint32_t ConnectionThread::SendCameraInformation(const std::string& text) {
