@@ -27,6 +27,7 @@ inline constexpr uint32_t ERROR_BUFFER_OVERFLOW_CODE = 111;
 inline constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
 inline constexpr uint32_t ERROR_INSUFFICIENT_BUFFER_CODE = 122;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS_CODE = 183;
+inline constexpr uint32_t ERROR_CANCELLED_CODE = 1223;         // the user cancelled a dialog
 inline constexpr uint32_t ERROR_TIMEOUT_CODE = 1460;
 inline constexpr uint32_t ERROR_CONNECTION_ABORTED_CODE = 1236;
 inline constexpr uint32_t ERROR_CONNECTION_CLOSED_CODE = 1226; // peer closed during a read

@@ -1,7 +1,9 @@
 #include "common/error_text.h"
 
 #include "common/error_codes.h"
+#include "platform/os_error.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace brindle {
@@ -43,8 +45,9 @@ const OwnText kOwnTexts[] = {
 
 } // namespace
 
-// System texts are refined by the platform layer's message table; until a
-// code has its own entry there, strerror of the unmapped value serves.
+// System and socket codes take the platform layer's Japanese texts; a value
+// without one is an errno value that MapErrno passed through, so strerror
+// names it.
 std::string ErrorText(uint32_t code) {
     if (IsOwnCode(code)) {
         for (const OwnText& entry : kOwnTexts) {
@@ -53,7 +56,9 @@ std::string ErrorText(uint32_t code) {
         }
         return "不明なエラー";
     }
-    if (code == 0)
+    if (const char* text = SystemErrorText(code))
+        return text;
+    if (code > static_cast<uint32_t>(INT32_MAX))
         return "";
     char buffer[256];
     const char* text = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);

@@ -204,9 +204,11 @@ uint32_t IniTextSet(std::string& text, std::string_view section, std::string_vie
         text.replace(line->valueBegin, line->end - line->valueBegin, value);
         return 0;
     }
-    std::string keyLine = std::string(Trim(key)) + "=" + std::string(value) + std::string(eol);
+    std::string keyLine;
+    keyLine.append(Trim(key)).append("=").append(value).append(eol);
     if (!range.found) {
-        std::string block = "[" + std::string(Trim(section)) + "]" + std::string(eol) + keyLine;
+        std::string block;
+        block.append("[").append(Trim(section)).append("]").append(eol).append(keyLine);
         InsertLines(text, text.size(), block, eol);
         return 0;
     }

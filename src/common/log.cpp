@@ -1,5 +1,7 @@
 #include "common/log.h"
 
+#include "common/text_utils.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -34,7 +36,9 @@ void WriteAll(int fd, const char* data, size_t size) {
 } // namespace
 
 bool LogOpen(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // O_APPEND makes "move to the end, then write" one step, so lines of
+    // another process writing the same file are never overwritten.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     std::lock_guard<std::mutex> lock(g_logLock);
     int old = g_logFd.exchange(fd);
     if (old >= 0)
@@ -59,10 +63,15 @@ void LogWrite(const char* format, ...) {
     va_end(args);
     if (body < 0)
         body = 0;
-    // vsnprintf reports the untruncated length; the line keeps what fitted.
+    // vsnprintf reports the untruncated length; the line keeps what fitted,
+    // in whole characters, and still ends the line so that the next one
+    // starts with its timestamp.
     size_t size = static_cast<size_t>(head) + static_cast<size_t>(body);
-    if (size > sizeof line - 1)
-        size = sizeof line - 1;
+    if (size > sizeof line - 1) {
+        size = Utf8FitLength(std::string_view(line, sizeof line - 1), sizeof line - 3);
+        line[size++] = '\r';
+        line[size++] = '\n';
+    }
 
     std::lock_guard<std::mutex> lock(g_logLock);
     int fd = g_logFd.load();

@@ -14,16 +14,6 @@ bool IsContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    }
-    return true;
-}
-
 // Walks `text` character by character and returns the first start where
 // `matches(position)` holds.
 template <typename Matches>
@@ -57,6 +47,16 @@ size_t SkipHeaderBlanks(std::string_view header, size_t i) {
 }
 
 } // namespace
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
+    }
+    return true;
+}
 
 size_t Utf8CharLength(std::string_view text, size_t pos) {
     unsigned char lead = static_cast<unsigned char>(text[pos]);

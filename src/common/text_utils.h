@@ -22,6 +22,9 @@ size_t Utf8CharLength(std::string_view text, size_t pos);
 // multi-byte character.
 size_t Utf8FitLength(std::string_view text, size_t maxBytes);
 
+// Equality without regard to ASCII case.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // First character position where `pattern` occurs (0 for an empty pattern).
 size_t FindText(std::string_view text, std::string_view pattern);
 

@@ -203,6 +203,11 @@ TEST(IniFile, WriteIntoMissingFolderFailsCleanly) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
+std::string Numbered(const char* prefix, int n) {
+    std::string name = prefix;
+    return name.append(std::to_string(n));
+}
+
 TEST(IniFile, ConcurrentWritersLoseNothing) {
     TempDir dir;
     const std::string path = dir.File("s.ini");
@@ -211,7 +216,7 @@ TEST(IniFile, ConcurrentWritersLoseNothing) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int k = 0; k < kKeys; ++k)
-                IniWriteKey(path, "S" + std::to_string(k % 3), "k" + std::to_string(t * 100 + k),
+                IniWriteKey(path, Numbered("S", k % 3), Numbered("k", t * 100 + k),
                             std::to_string(k));
         });
     }
@@ -220,8 +225,7 @@ TEST(IniFile, ConcurrentWritersLoseNothing) {
     for (int t = 0; t < kThreads; ++t) {
         for (int k = 0; k < kKeys; ++k) {
             std::string value;
-            ASSERT_EQ(IniReadKey(path, "S" + std::to_string(k % 3),
-                                 "k" + std::to_string(t * 100 + k), value),
+            ASSERT_EQ(IniReadKey(path, Numbered("S", k % 3), Numbered("k", t * 100 + k), value),
                       0u);
             EXPECT_EQ(value, std::to_string(k));
         }

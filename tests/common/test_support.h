@@ -32,6 +32,31 @@ class TempDir {
     std::string path_;
 };
 
+// Sets (or with nullptr unsets) an environment variable for the life of the
+// object and restores the old value afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old, hadOld_ = true;
+        Apply(value);
+    }
+    ~ScopedEnv() { Apply(hadOld_ ? old_.c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    void Apply(const char* value) {
+        if (value)
+            ::setenv(name_.c_str(), value, 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    std::string name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
 inline std::string ReadFileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;

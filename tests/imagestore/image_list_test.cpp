@@ -253,6 +253,22 @@ TEST(ListFileReader, ParsesOnlyRealImageNames) {
     }
 }
 
+TEST(ListFileReader, KeysRoundTripThroughThePathsOfBothPrograms) {
+    const ImageTree trees[] = {{"/srv/images", "", "USB_Cam"},
+                               {"/home/u/画像 x/", "server:12345", "USB_Cam[2]"}};
+    const uint64_t keys[] = {Key(20190106, 0), Key(20190106, 235959, 999), Key(20240229, 120000, 5),
+                             Key(99991231, 235959, 999)};
+    for (const ImageTree& tree : trees) {
+        for (const uint64_t key : keys) {
+            std::string path;
+            ASSERT_EQ(ImageFilePath(tree, key, path), 0u);
+            uint64_t back = 0;
+            EXPECT_TRUE(ParseListLine(path, back)) << path;
+            EXPECT_EQ(back, key) << path;
+        }
+    }
+}
+
 TEST(ListingTrace, WritesEnterAndLeaveLinesForTheViewer) {
     TempDir tmp;
     ASSERT_TRUE(LogOpen(tmp / "view.log"));

@@ -1,0 +1,73 @@
+#include "common/font_text.h"
+
+#include "common/error_codes.h"
+#include "common/text_utils.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace brindle {
+
+namespace {
+
+// One "%ld"-style number at `pos`: blanks, an optional sign, digits;
+// wraps to 32 bits. Advances `pos` past it.
+bool ReadNumber(std::string_view text, size_t& pos, uint32_t& value) {
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' ||
+                                 text[pos] == '\r' || text[pos] == '\v' || text[pos] == '\f'))
+        ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+'))
+        negative = text[pos++] == '-';
+    size_t start = pos;
+    value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9')
+        value = value * 10 + static_cast<uint32_t>(text[pos++] - '0');
+    if (negative)
+        value = 0 - value;
+    return pos > start;
+}
+
+} // namespace
+
+std::string FontToText(const LogFont& font) {
+    char face[LF_FACESIZE + 1];
+    std::memcpy(face, font.lfFaceName, LF_FACESIZE);
+    face[LF_FACESIZE] = '\0';
+    char text[256];
+    std::snprintf(text, sizeof text, "%d,%d,%d,%d,%d,%u,%u,%u,%u,%u,%u,%u,%u,%s", font.lfHeight,
+                  font.lfWidth, font.lfEscapement, font.lfOrientation, font.lfWeight, font.lfItalic,
+                  font.lfUnderline, font.lfStrikeOut, font.lfCharSet, font.lfOutPrecision,
+                  font.lfClipPrecision, font.lfQuality, font.lfPitchAndFamily, face);
+    return text;
+}
+
+uint32_t TextToFont(std::string_view text, LogFont& font) {
+    uint32_t numbers[13];
+    size_t pos = 0;
+    for (int i = 0; i < 13; ++i) {
+        if (i > 0 && (pos >= text.size() || text[pos++] != ','))
+            return ERROR_INVALID_PARAMETER_CODE;
+        if (!ReadNumber(text, pos, numbers[i]))
+            return ERROR_INVALID_PARAMETER_CODE;
+    }
+    LogFont read;
+    int32_t* wide[] = {&read.lfHeight, &read.lfWidth, &read.lfEscapement, &read.lfOrientation,
+                       &read.lfWeight};
+    uint8_t* narrow[] = {&read.lfItalic,  &read.lfUnderline,     &read.lfStrikeOut,
+                         &read.lfCharSet, &read.lfOutPrecision,  &read.lfClipPrecision,
+                         &read.lfQuality, &read.lfPitchAndFamily};
+    for (int i = 0; i < 5; ++i)
+        *wide[i] = static_cast<int32_t>(numbers[i]);
+    for (int i = 0; i < 8; ++i)
+        *narrow[i] = static_cast<uint8_t>(numbers[5 + i]);
+    if (pos < text.size() && text[pos] == ',') {
+        std::string_view face = text.substr(pos + 1);
+        face = face.substr(0, Utf8FitLength(face.substr(0, face.find('\0')), LF_FACESIZE - 1));
+        std::memcpy(read.lfFaceName, face.data(), face.size());
+    }
+    font = read;
+    return 0;
+}
+
+} // namespace brindle

@@ -1,0 +1,99 @@
+#include "common/text_utils.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle {
+namespace {
+
+constexpr size_t kNone = std::string_view::npos;
+
+TEST(TextSearch, FindsAtCharacterStartsOnly) {
+    struct Case {
+        const char* text;
+        const char* pattern;
+        size_t exact;
+        size_t noCase;
+    };
+    // "表示" is E8 A1 A8 E7 A4 BA: the bytes A8 E7 occur but start no character.
+    const Case cases[] = {
+        {"abcabc", "ca", 2, 2},
+        {"abc", "", 0, 0},
+        {"", "a", kNone, kNone},
+        {"ab", "abc", kNone, kNone},
+        {"Content-LENGTH: 5", "length", kNone, 8},
+        {"表示/表", "表", 0, 0},
+        {"表示/表", "/表", 6, 6},
+        {"表示", "\xA8\xE7", kNone, kNone},
+        {"\xC3\x84", "\xC3\xA4", kNone, kNone}, // only ASCII letters fold
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FindText(c.text, c.pattern), c.exact) << c.text << " / " << c.pattern;
+        EXPECT_EQ(FindTextNoCase(c.text, c.pattern), c.noCase) << c.text << " / " << c.pattern;
+        EXPECT_EQ(FindTextLower(c.text, c.pattern), c.noCase) << c.text << " / " << c.pattern;
+    }
+}
+
+TEST(TextSearch, WildcardMatchesWholeTexts) {
+    struct Case {
+        const char* text;
+        const char* pattern;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"camera1", "cam*", true},
+        {"camera1", "*1", true},
+        {"camera1", "CAMERA?", true},
+        {"camera", "camera?", false},
+        {"abc", "a?c", true},
+        {"ac", "a?c", false},
+        {"abcabd", "*abd", true}, // the first "ab" is a false start
+        {"mississippi", "m*iss*ppi", true},
+        {"mississippi", "m*iss*ppx", false},
+        {"aXbXc", "a*b*c", true},
+        {"abc", "*?*?*?*?", false},
+        {"", "*", true},
+        {"", "", true},
+        {"a", "", false},
+        {"", "?", false},
+        {"表示.txt", "??.txt", true}, // a multi-byte character is one "?"
+        {"表示.txt", "???????.txt", false},
+        {"表示.txt", "表*", true},
+        {"表示", "表\xA1*", false},
+        {"\xFF\xFE", "??", true}, // invalid bytes count one each
+        {"Properties: Camera", "Prop*: *", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(WildcardMatch(c.text, c.pattern), c.matches) << c.text << " ~ " << c.pattern;
+}
+
+TEST(TextSearch, HeaderValueFindsWholeHeaderLines) {
+    struct Case {
+        const char* header;
+        const char* name;
+        size_t expected;
+    };
+    const std::string reply = "HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n";
+    const Case cases[] = {
+        {reply.c_str(), "Content-Length:", reply.find('5')},
+        {"Content-Length:7\r\n", "Content-Length:", 15},
+        {"X-Note: Content-Length: 7\r\n", "Content-Length:", kNone},
+        {"Content-Lengthy: 3\r\n", "Content-Length:", kNone},
+        {"A: 1\r\nWWW-Authenticate:\r\n \tDigest x\r\n", "www-authenticate:", 27},
+        {"A: 1\r\nEmpty:  \r\nB: 2\r\n", "Empty:", 14}, // the CR of an empty value
+        {"Trailing:", "Trailing:", 9},
+        {"Location: x", "", kNone},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(HeaderValue(c.header, c.name), c.expected) << c.header;
+}
+
+TEST(TextSearch, Utf8FitLengthNeverCutsACharacter) {
+    const std::string text = "ab表示"; // 2 + 3 + 3 bytes
+    const size_t expected[] = {0, 1, 2, 2, 2, 5, 5, 5, 8, 8};
+    for (size_t max = 0; max < std::size(expected); ++max)
+        EXPECT_EQ(Utf8FitLength(text, max), expected[max]) << max;
+    EXPECT_EQ(Utf8FitLength("\xE8\xA1", 1), 1u) << "a broken sequence is single bytes";
+}
+
+} // namespace
+} // namespace brindle
