@@ -3,7 +3,7 @@
 #include "common/error_codes.h"
 #include "common/ini_text.h"
 #include "platform/file_io.h"
-#include "protocol/crypto.h"
+#include "common/md5.h"
 #include "server/connections/wire.h"
 
 #include <cstring>
@@ -47,17 +47,22 @@ void DropLineEnd(std::string& text) {
 LoginBlock LoginChallenge(uint64_t nFileTime) {
     uint8_t bytes[8];
     wire::Store64(bytes, nFileTime);
+    Md5Context context;
+    Md5Init(context);
+    Md5Update(context, bytes, sizeof bytes);
     LoginBlock out{};
-    CryptoMd5(bytes, sizeof bytes, out.data());
+    Md5Final(context, out.data());
     return out;
 }
 
 LoginBlock LoginDigest(std::string_view password, const LoginBlock& challenge) {
-    std::string text = LOGIN_PRODUCT_WORD;
-    text.append(password);
-    text.append(reinterpret_cast<const char*>(challenge.data()), challenge.size());
+    Md5Context context;
+    Md5Init(context);
+    Md5Update(context, LOGIN_PRODUCT_WORD, sizeof LOGIN_PRODUCT_WORD - 1);
+    Md5Update(context, password.data(), password.size());
+    Md5Update(context, challenge.data(), challenge.size());
     LoginBlock out{};
-    CryptoMd5(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data());
+    Md5Final(context, out.data());
     return out;
 }
 
