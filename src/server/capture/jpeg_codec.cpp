@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -118,6 +119,19 @@ JpegScratch::~JpegScratch() {
     std::free(pData_);
 }
 
+JpegScratch::JpegScratch(JpegScratch&& other) noexcept
+    : pData_(std::exchange(other.pData_, nullptr)), nCapacity_(std::exchange(other.nCapacity_, 0)) {
+}
+
+JpegScratch& JpegScratch::operator=(JpegScratch&& other) noexcept {
+    if (this != &other) {
+        std::free(pData_);
+        pData_ = std::exchange(other.pData_, nullptr);
+        nCapacity_ = std::exchange(other.nCapacity_, 0);
+    }
+    return *this;
+}
+
 bool JpegScratch::Reserve(size_t nBytes) {
     if (nBytes <= nCapacity_)
         return true;
@@ -145,9 +159,9 @@ uint32_t EncodeJpeg(const uint8_t* pixels, int32_t nWidth, int32_t nHeight, size
         nQuality = 1;
     if (nQuality > 100)
         nQuality = 100;
-    // Start with the raw frame's size, as a camera picture compresses well
-    // below it; pictures that do not fit make the buffer grow.
-    if (!scratch.Reserve(nStride * static_cast<size_t>(nHeight) + 1024))
+    // A quarter of the raw frame holds camera pictures even at high quality;
+    // a picture that does not fit (noise, for instance) makes it grow.
+    if (!scratch.Reserve(nStride * static_cast<size_t>(nHeight) / 4 + 4096))
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     auto* rows = static_cast<JSAMPROW*>(std::malloc(sizeof(JSAMPROW) * size_t(nHeight)));
     if (rows == nullptr)

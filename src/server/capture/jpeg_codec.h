@@ -18,6 +18,8 @@ class JpegScratch {
     JpegScratch() = default;
     JpegScratch(const JpegScratch&) = delete;
     JpegScratch& operator=(const JpegScratch&) = delete;
+    JpegScratch(JpegScratch&& other) noexcept;
+    JpegScratch& operator=(JpegScratch&& other) noexcept;
     ~JpegScratch();
 
     // Makes room for at least nBytes; false when memory is short.

@@ -17,6 +17,7 @@ class ScriptedStream : public CaptureStream {
     uint32_t NewestFrame(CaptureFrame& frame) override {
         if (fStopped_)
             return ERROR_INVALID_PARAMETER_CODE;
+        ++script_->nFrames;
         if (script_->nFrameError != 0)
             return script_->nFrameError;
         // Copied like a grabber's buffer: the buffer is reused when it can be.

@@ -24,6 +24,7 @@ class ScriptedBackend : public CaptureBackend {
         bool fLastMatchInterval = false;
         int nStarts = 0;
         int nRunning = 0; // streams alive
+        int nFrames = 0;  // NewestFrame calls
         std::vector<CaptureControl> controls;
     };
 

@@ -1,0 +1,82 @@
+// The frame cycle: for a camera whose cycle is due, take the newest frame,
+// decide whether the scene changed, stamp date and time, encode JPEG, save
+// it, queue it for the logged-in client and hand it to an open viewer.
+//
+// Runs on the GUI thread from the main window's 50 ms timer, one camera at
+// a time, never re-entered. Failures in the pipeline are silent; the next
+// cycle tries again.
+#pragma once
+
+#include "platform/clock.h"
+#include "server/capture/camera_entry.h"
+#include "server/capture/send_queue.h"
+
+#include <string>
+
+namespace brindle {
+
+// What the frame cycle tells the window. The window shows the indicators
+// only for the selected camera and hides them 500 ms later.
+class FrameCycleEvents {
+  public:
+    virtual ~FrameCycleEvents() = default;
+    // "検出": a change was detected this cycle.
+    virtual void ChangeDetected(int nCamera) = 0;
+    // "保存": an image was saved.
+    virtual void ImageSaved(int nCamera) = 0;
+    // Whether the camera's image viewer is open and shows live images.
+    virtual bool WantsLiveFrame(int nCamera) = 0;
+    // The viewer's picture: the raw frame (bottom-up, see CaptureFrame) and
+    // the composed picture with its stamp (top-down); both are valid during
+    // the call only. ftCapture is the capture time as a FILETIME of local
+    // time. Called even when encoding failed.
+    virtual void LiveFrame(int nCamera, const CaptureFrame& raw, const CompositionSurface& composed,
+                           uint64_t ftCapture) = 0;
+    // The composed picture for a preview window, with the stamp's place.
+    virtual void PreviewFrame(int nCamera, const CompositionSurface& composed,
+                              const StampPlacement& placement) = 0;
+};
+
+// Events that nobody watches (headless, tests).
+class NoFrameCycleEvents : public FrameCycleEvents {
+  public:
+    void ChangeDetected(int) override {}
+    void ImageSaved(int) override {}
+    bool WantsLiveFrame(int) override { return false; }
+    void LiveFrame(int, const CaptureFrame&, const CompositionSurface&, uint64_t) override {}
+    void PreviewFrame(int, const CompositionSurface&, const StampPlacement&) override {}
+};
+
+// Suspend and resume as the window learns them. While the computer is
+// suspending and for 30 s after it resumed, frames are not used: cameras
+// deliver stale or dark frames then.
+struct PowerState {
+    bool fSuspending = false;
+    uint32_t nResumeTick = 0; // non-zero from the resume until the 30 s are over
+};
+
+inline constexpr uint32_t RESUME_QUIET_MS = 30000;
+
+bool InPowerQuietTime(const PowerState& power, uint32_t nNow);
+
+// Everything the frame cycle uses besides the camera itself.
+struct FrameCycleContext {
+    const Clock& clock;
+    ServerShared& shared;
+    std::string imageFolder; // "Folder": where the camera folders are
+    const PowerState& power;
+    FrameCycleEvents& events;
+};
+
+// Whether the camera's cycle is due at nNow: the 25 ms allowance keeps a
+// cycle of N seconds from stretching to N s + 50 ms on the 50 ms timer.
+bool IsCycleDue(const CameraEntry& camera, uint32_t nNow);
+
+// One frame cycle of camera nCamera (its index in the camera list).
+void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context);
+
+// Copies the friendly names into the shared state for the queue's log
+// lines and sizes the per-camera counts. Takes the main lock.
+void PublishCameras(const std::vector<CameraEntry>& cameras, ServerShared& shared);
+
+} // namespace brindle
