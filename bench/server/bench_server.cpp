@@ -110,7 +110,7 @@ double CipherCrcSeconds(int nCipher, size_t nImages) {
 
 void BM_Stream(benchmark::State& state) {
     int nCipher = static_cast<int>(state.range(0));
-    constexpr size_t kImages = 16;
+    constexpr size_t kImages = 64;
     Session session(nCipher);
     if (!session.fReady) {
         state.SkipWithError("no session");

@@ -146,8 +146,16 @@ bool ConnectionThread::ReceiveDue() {
 }
 
 bool ConnectionThread::WaitReadable() {
+    // With images still queued (more than one batch came at once) only a
+    // look at the socket: the next batch must not wait for the time-out.
+    int nWait = RECEIVE_WAIT_MS;
+    if (LoggedIn()) {
+        std::lock_guard<std::mutex> lock(ctx_.shared.mainLock);
+        if (!ctx_.shared.queue.Empty())
+            nWait = 0;
+    }
     pollfd fds[2] = {{rec_.packet.nSocket, POLLIN, 0}, {rec_.wake.Get(), POLLIN, 0}};
-    int r = ::poll(fds, 2, RECEIVE_WAIT_MS);
+    int r = ::poll(fds, 2, nWait);
     if (r <= 0)
         return false;
     if (fds[1].revents != 0)

@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -79,6 +80,10 @@ bool SetAcceptedOptions(int fd) {
         LogWrite("ソケット送信バッファ設定に失敗(0x%08X-%s)\r\n", err, ErrorText(err).c_str());
         return false;
     }
+    // Every packet goes out in one send; holding back its tail for an
+    // acknowledgement only delays the image.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     timeval tv{0, SOCKET_TIMEOUT_MS * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);

@@ -2,8 +2,8 @@
 
 #include "common/error_codes.h"
 #include "common/ini_text.h"
-#include "platform/file_io.h"
 #include "common/md5.h"
+#include "platform/file_io.h"
 #include "server/connections/wire.h"
 
 #include <cstring>
