@@ -10,7 +10,6 @@
 
 namespace brindle {
 
-using imagestore::UniqueFd;
 
 namespace {
 
@@ -87,7 +86,7 @@ void StartListing(ViewerEntry& entry, const ImageTree& tree, int nDays, const Cl
 } // namespace
 
 bool IsListing(const ViewerEntry& entry) {
-    return entry.hListFile.Valid() || entry.pListWorker != nullptr;
+    return entry.hListFile.Valid() || (entry.pListWorker && !entry.pListWorker->Done());
 }
 
 int64_t ListFiles(ViewerEntry& entry, const ImageTree& tree, int nDays, const Clock& clock) {
@@ -112,8 +111,11 @@ int64_t ListFiles(ViewerEntry& entry, const ImageTree& tree, int nDays, const Cl
 
 int64_t ListFilesSub(ViewerEntry& entry) {
     Trace trace(entry, "ListFilesSub");
-    if (!entry.hListFile)
+    if (!entry.hListFile) {
+        if (entry.pListWorker && entry.pListWorker->Done())
+            entry.pListWorker.reset();
         return entry.nValidCount;
+    }
     // Noted before reading: once the worker says the list is written, one
     // read to the end of the file sees all of it.
     const bool fWritten = !entry.pListWorker || entry.pListWorker->ListWritten();

@@ -1,7 +1,7 @@
 #include "imagestore/image_path.h"
 
 #include "common/error_codes.h"
-#include "imagestore/unique_fd.h"
+#include "platform/unique_fd.h"
 #include "platform/os_error.h"
 
 #include <cerrno>
@@ -12,7 +12,6 @@
 
 namespace brindle {
 
-using imagestore::UniqueFd;
 
 namespace {
 

@@ -15,7 +15,6 @@
 
 namespace brindle {
 
-using imagestore::UniqueFd;
 
 namespace {
 

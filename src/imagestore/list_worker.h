@@ -14,7 +14,7 @@
 // disk).
 #pragma once
 
-#include "imagestore/unique_fd.h"
+#include "platform/unique_fd.h"
 #include "platform/clock.h"
 
 #include <atomic>
@@ -58,7 +58,7 @@ class ListWorker {
   public:
     // Starts a run that writes to `listFile` (owned by the worker and closed
     // once the listing pass is over). Returns null when no thread can be had.
-    static std::unique_ptr<ListWorker> Start(ListingJob job, imagestore::UniqueFd listFile);
+    static std::unique_ptr<ListWorker> Start(ListingJob job, UniqueFd listFile);
     ~ListWorker();
     ListWorker(const ListWorker&) = delete;
     ListWorker& operator=(const ListWorker&) = delete;
@@ -73,11 +73,11 @@ class ListWorker {
     void Wait();
 
   private:
-    ListWorker(ListingJob job, imagestore::UniqueFd listFile);
+    ListWorker(ListingJob job, UniqueFd listFile);
     void Run();
 
     ListingJob job_;
-    imagestore::UniqueFd listFile_;
+    UniqueFd listFile_;
     ListingStats stats_;
     std::atomic<bool> fStop_{false};
     std::atomic<bool> fListWritten_{false};

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "imagestore/list_worker.h"
-#include "imagestore/unique_fd.h"
+#include "platform/unique_fd.h"
 
 #include <cstdint>
 #include <memory>
@@ -33,7 +33,7 @@ struct ViewerEntry {
     // old day folders (none when idle), and the list file open for reading
     // with the offset of its first byte not yet taken into the list.
     std::unique_ptr<ListWorker> pListWorker;
-    imagestore::UniqueFd hListFile;
+    UniqueFd hListFile;
     int64_t nListReadPos = 0;
 
     // BrindleView sets this: the listing functions then write their

@@ -13,7 +13,7 @@ namespace brindle {
 
 namespace {
 
-struct CipherSpec {
+struct CipherInfo {
     const char* pcName;        // display name
     uint32_t nAlgId;           // CryptoAPI ALG_ID
     const char* pcOpenSslName; // null for "none"
@@ -21,7 +21,7 @@ struct CipherSpec {
     bool fPadRule;             // key from the 0x36/0x5C pads (triple DES, AES)
 };
 
-const CipherSpec kCipherSpecs[IMAGE_CIPHER_COUNT] = {
+const CipherInfo kCipherInfos[IMAGE_CIPHER_COUNT] = {
     {"なし", 0, nullptr, 0, false},
     {"トリプルDES", 0x6603, "DES-EDE3-CBC", 24, true},
     {"112ビット２キーDES", 0x6609, "DES-EDE-CBC", 16, true},
@@ -41,22 +41,22 @@ constexpr char kPasswordPlaceholder[] = "<void>";
 constexpr uint32_t SET_UP_TIME_MS = 1000;
 constexpr uint32_t SET_UP_RETRY_MS = 100;
 
-const CipherSpec* FindSpec(int nAlgorithm) {
+const CipherInfo* FindInfo(int nAlgorithm) {
     if (nAlgorithm < 0 || nAlgorithm >= IMAGE_CIPHER_COUNT)
         return nullptr;
-    return &kCipherSpecs[nAlgorithm];
+    return &kCipherInfos[nAlgorithm];
 }
 
 // Gets the cipher, retrying for about a second: a cipher may be missing
 // only for a moment while the system is busy.
-uint32_t AcquireCipher(ImageCipherState& state, const CipherSpec& spec) {
+uint32_t AcquireCipher(ImageCipherState& state, const CipherInfo& info) {
     const ImageCipherHooks& hooks = state.hooks;
     const Clock& clock = hooks.pClock ? *hooks.pClock : SystemClock();
     const Sleeper& sleeper = hooks.pSleeper ? *hooks.pSleeper : SystemSleeper();
     uint32_t start = clock.Tick();
     for (;;) {
         if (!hooks.pfnDenyAcquire || !hooks.pfnDenyAcquire(state.nAlgorithm)) {
-            state.provider = CryptoFetchCipher(spec.pcOpenSslName);
+            state.provider = CryptoFetchCipher(info.pcOpenSslName);
             if (state.provider)
                 return 0;
         }
@@ -80,7 +80,7 @@ uint32_t HashBaseText(ImageCipherState& state) {
 
 // The key of one packet: the base hash duplicated, the salt window hashed
 // into the copy, the key derived from the result.
-uint32_t DeriveKey(const ImageCipherState& state, const CipherSpec& spec, unsigned nSaltIndex,
+uint32_t DeriveKey(const ImageCipherState& state, const CipherInfo& info, unsigned nSaltIndex,
                    uint8_t* pKey) {
     EvpMdCtxPtr hash(EVP_MD_CTX_new());
     uint8_t digest[MD5_SIZE];
@@ -88,7 +88,7 @@ uint32_t DeriveKey(const ImageCipherState& state, const CipherSpec& spec, unsign
         EVP_DigestUpdate(hash.get(), SaltWindow(nSaltIndex), SALT_WINDOW) != 1 ||
         EVP_DigestFinal_ex(hash.get(), digest, nullptr) != 1)
         return NTE_FAIL;
-    bool fDerived = CryptoDeriveKey(digest, spec.nKeyLength, spec.fPadRule, pKey);
+    bool fDerived = CryptoDeriveKey(digest, info.nKeyLength, info.fPadRule, pKey);
     OPENSSL_cleanse(digest, sizeof digest);
     return fDerived ? 0 : NTE_FAIL;
 }
@@ -132,11 +132,11 @@ uint32_t ImageCipherSetUp(ImageCipherState& state) {
         state.fReady = true;
         return 0;
     }
-    const CipherSpec* spec = FindSpec(state.nAlgorithm);
-    if (!spec)
+    const CipherInfo* info = FindInfo(state.nAlgorithm);
+    if (!info)
         return NTE_BAD_ALGID;
-    state.nAlgId = spec->nAlgId;
-    uint32_t err = AcquireCipher(state, *spec);
+    state.nAlgId = info->nAlgId;
+    uint32_t err = AcquireCipher(state, *info);
     if (err == 0)
         err = HashBaseText(state);
     if (err != 0) {
@@ -158,8 +158,8 @@ uint32_t ImageCipherApply(ImageCipherState& state, CipherDirection direction, un
                           std::span<uint8_t> buffer, size_t& nLength) {
     if (state.nAlgorithm <= 0)
         return 0;
-    const CipherSpec* spec = FindSpec(state.nAlgorithm);
-    if (!spec)
+    const CipherInfo* info = FindInfo(state.nAlgorithm);
+    if (!info)
         return NTE_BAD_ALGID;
     if (!state.fReady || !state.provider || !state.baseHash || !state.work)
         return NTE_BAD_KEY_STATE;
@@ -168,7 +168,7 @@ uint32_t ImageCipherApply(ImageCipherState& state, CipherDirection direction, un
     if (uint32_t err = CheckLengths(state, direction, buffer, nLength))
         return err;
     uint8_t key[32];
-    uint32_t err = DeriveKey(state, *spec, nSaltIndex, key);
+    uint32_t err = DeriveKey(state, *info, nSaltIndex, key);
     if (err == 0)
         err = RunCipher(state, direction, key, buffer.data(), nLength);
     OPENSSL_cleanse(key, sizeof key);
@@ -176,8 +176,8 @@ uint32_t ImageCipherApply(ImageCipherState& state, CipherDirection direction, un
 }
 
 const char* ImageCipherName(int nAlgorithm) {
-    const CipherSpec* spec = FindSpec(nAlgorithm);
-    return spec ? spec->pcName : "不明";
+    const CipherInfo* info = FindInfo(nAlgorithm);
+    return info ? info->pcName : "不明";
 }
 
 } // namespace brindle

@@ -77,8 +77,9 @@ void ImageCipherRelease(ImageCipherState& state);
 // the key of salt index nSaltIndex (0-63). Encrypting needs the padded length
 // to fit in `buffer` (IMAGE_CIPHER_GROWTH spare bytes always suffice).
 // nLength becomes the new length. With an algorithm of 0 or less nothing
-// changes. Returns 0 or a code; a failed decryption leaves the bytes
-// undefined, a failed encryption leaves them untouched.
+// changes. Returns 0 or a code. Lengths, salt index and key are checked
+// before any byte changes; a decryption that fails on the padding leaves the
+// bytes undefined.
 uint32_t ImageCipherApply(ImageCipherState& state, CipherDirection direction, unsigned nSaltIndex,
                           std::span<uint8_t> buffer, size_t& nLength);
 

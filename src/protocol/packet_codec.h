@@ -94,10 +94,12 @@ inline constexpr uint32_t RECEIVE_POLL_ONLY = 1;
 // to PACKET_BUFFER_SIZE first; a large relayed packet may replace the vector
 // by a larger one. Returns the bytes received as they travelled (> 0), or 0
 // or -1 with nError set: 0 when the peer closed the connection (1226) or
-// for a poll-only call, -1 otherwise. A socket receive time-out gives 10060
-// on a blocking socket; would-block on a non-blocking socket and an empty
-// relay give 10035. After a failure on a direct connection the bytes waiting
-// on the socket are discarded. pRelayValue receives the relay sequence number.
+// for a poll-only call, -1 otherwise. Before the first byte of a packet, a
+// socket receive time-out gives 10060 on a blocking socket, and would-block
+// on a non-blocking socket or an empty relay gives 10035. Once a packet has
+// begun, its rest is awaited (a stall of more than 100,000 ms gives 1460).
+// After a failure on a direct connection the bytes waiting on the socket are
+// discarded. pRelayValue receives the relay sequence number.
 int64_t ReceivePacket(PacketConnection& conn, PacketSide side, std::vector<uint8_t>& packet,
                       uint32_t& nError, uint32_t* pRelayValue = nullptr, uint32_t nOptions = 0);
 
@@ -112,7 +114,8 @@ struct InflateLimit {
 // exactly one packet as it travelled. A compressed packet is delivered in
 // `inflated` (grown as needed, header at 0) and fInflated is set; any other
 // packet is delivered in `wire`. The delivered header's length is the plain
-// payload length. Never reads or writes outside the two buffers.
+// payload length. The two buffers must not overlap. Never reads or writes
+// outside them.
 uint32_t DecodePacket(ImageCipherState& cipher, std::span<uint8_t> wire, const InflateLimit& limit,
                       std::vector<uint8_t>& inflated, bool& fInflated);
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
@@ -24,31 +25,80 @@ void PrepareBuffer(std::vector<uint8_t>& buffer) {
         buffer.resize(PACKET_BUFFER_SIZE);
 }
 
+bool IsNonBlocking(int fd) {
+    int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK) != 0;
+}
+
 // EAGAIN means two things: on a blocking socket the receive time-out
 // (SO_RCVTIMEO) ran out, which callers treat as "nothing yet" (10060); on a
 // non-blocking socket nothing was there to read (10035).
 uint32_t ReceiveErrorCode(int fd, int err) {
     if (err != EAGAIN && err != EWOULDBLOCK)
         return MapErrno(err);
-    int flags = ::fcntl(fd, F_GETFL);
-    return (flags >= 0 && (flags & O_NONBLOCK) != 0) ? WSAEWOULDBLOCK_CODE : WSAETIMEDOUT_CODE;
+    return IsNonBlocking(fd) ? WSAEWOULDBLOCK_CODE : WSAETIMEDOUT_CODE;
 }
 
+// Waiting for the rest of a packet that has begun to arrive. Giving up on
+// it would leave the stream without a packet boundary, so a stall is
+// waited out up to the same limit that a send has.
+class MidPacketWait {
+  public:
+    explicit MidPacketWait(const PacketConnection& conn) : conn_(conn) {}
+
+    // False once the stall has lasted longer than the limit.
+    bool Wait() {
+        uint32_t now = codec::ClockOf(conn_).Tick();
+        if (!fWaiting_) {
+            fWaiting_ = true;
+            start_ = now;
+        }
+        uint32_t elapsed = now - start_;
+        if (elapsed > STALL_LIMIT_MS)
+            return false;
+        // A blocking socket has already waited for its time-out in recv.
+        if (IsNonBlocking(conn_.nSocket)) {
+            pollfd pfd{conn_.nSocket, POLLIN, 0};
+            ::poll(&pfd, 1, static_cast<int>(std::min<uint32_t>(STALL_LIMIT_MS - elapsed, 100)));
+        }
+        return true;
+    }
+
+  private:
+    static constexpr uint32_t STALL_LIMIT_MS = 100000;
+    const PacketConnection& conn_;
+    bool fWaiting_ = false;
+    uint32_t start_ = 0;
+};
+
 // Reads exactly n bytes. Returns 1, 0 when the peer closed the connection
-// (1226), or -1 on a failed read; nError tells which.
-int ReadExact(int fd, uint8_t* p, size_t n, uint32_t& nError) {
+// (1226), or -1 on a failed read; nError tells which. fStarted: bytes of this
+// packet have been read already.
+int ReadExact(const PacketConnection& conn, uint8_t* p, size_t n, bool fStarted, uint32_t& nError) {
+    MidPacketWait stall(conn);
     size_t got = 0;
     while (got < n) {
-        ssize_t r = ::recv(fd, p + got, n - got, 0);
+        ssize_t r = ::recv(conn.nSocket, p + got, n - got, 0);
         if (r > 0) {
             got += static_cast<size_t>(r);
-        } else if (r == 0) {
+            fStarted = true;
+            continue;
+        }
+        if (r == 0) {
             nError = ERROR_CONNECTION_CLOSED_CODE;
             return 0;
-        } else if (errno != EINTR) {
-            nError = ReceiveErrorCode(fd, errno);
+        }
+        int err = errno;
+        if (err == EINTR)
+            continue;
+        if (fStarted && (err == EAGAIN || err == EWOULDBLOCK)) {
+            if (stall.Wait())
+                continue;
+            nError = ERROR_TIMEOUT_CODE;
             return -1;
         }
+        nError = ReceiveErrorCode(conn.nSocket, err);
+        return -1;
     }
     return 1;
 }
@@ -73,7 +123,7 @@ void DiscardPending(int fd) {
 // receive area so that inflation can write into the caller's buffer.
 int ReadPacket(PacketConnection& conn, PacketSide side, std::vector<uint8_t>& packet,
                std::span<uint8_t>& wire, uint32_t& nError) {
-    int r = ReadExact(conn.nSocket, packet.data(), PACKET_HEADER_SIZE, nError);
+    int r = ReadExact(conn, packet.data(), PACKET_HEADER_SIZE, false, nError);
     if (r <= 0)
         return r;
     PacketHeader header = PacketHeaderRead(packet.data());
@@ -87,7 +137,7 @@ int ReadPacket(PacketConnection& conn, PacketSide side, std::vector<uint8_t>& pa
         std::copy_n(packet.data(), PACKET_HEADER_SIZE, conn.receiveArea.data());
         pTarget = conn.receiveArea.data();
     }
-    r = ReadExact(conn.nSocket, pTarget + PACKET_HEADER_SIZE, header.length, nError);
+    r = ReadExact(conn, pTarget + PACKET_HEADER_SIZE, header.length, true, nError);
     if (r <= 0)
         return r;
     wire = std::span<uint8_t>(pTarget, nTotal);

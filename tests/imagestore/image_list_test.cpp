@@ -15,7 +15,6 @@ namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
-using imagestore::UniqueFd;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -159,7 +158,9 @@ TEST_F(ImageListTest, ResetDropsARunningListing) {
     EXPECT_FALSE(entry_.hListFile.Valid());
     EXPECT_EQ(entry_.nValidCount, 0);
     EXPECT_EQ(entry_.nWritePos, 0);
-    entry_.pListWorker->Wait();
+    // The worker may have finished (and been released) already.
+    if (entry_.pListWorker)
+        entry_.pListWorker->Wait();
     EXPECT_EQ(ListAll(), 1);
 }
 

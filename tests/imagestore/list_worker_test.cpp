@@ -12,7 +12,6 @@ namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
-using imagestore::UniqueFd;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;

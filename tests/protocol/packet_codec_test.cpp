@@ -36,6 +36,29 @@ TEST(Crc16X25, CheckValue) {
     EXPECT_EQ(Crc16X25(reinterpret_cast<const uint8_t*>(text), 9), 0x906E);
 }
 
+// The checksum as the catalogue defines it, one bit at a time.
+uint16_t BitwiseCrc(const std::vector<uint8_t>& bytes) {
+    uint16_t reg = 0xFFFF;
+    for (uint8_t b : bytes) {
+        reg ^= b;
+        for (int bit = 0; bit < 8; ++bit)
+            reg = (reg & 1) ? static_cast<uint16_t>((reg >> 1) ^ 0x8408) : (reg >> 1);
+    }
+    return static_cast<uint16_t>(~reg);
+}
+
+TEST(Crc16X25, EightBytesAtATimeMatchesTheBitwiseDefinition) {
+    for (size_t n = 0; n < 70; ++n) {
+        std::vector<uint8_t> bytes = test::NoiseBytes(n, static_cast<uint32_t>(n));
+        ASSERT_EQ(Crc16X25(bytes.data(), n), BitwiseCrc(bytes)) << n;
+    }
+    // Split updates continue the same register.
+    std::vector<uint8_t> bytes = test::NoiseBytes(100);
+    uint16_t reg = Crc16X25Update(CRC16_X25_INIT, bytes.data(), 13);
+    reg = Crc16X25Update(reg, bytes.data() + 13, 87);
+    EXPECT_EQ(static_cast<uint16_t>(~reg), BitwiseCrc(bytes));
+}
+
 TEST(PacketTypeName, DisplayNames) {
     const std::pair<uint32_t, const char*> cases[] = {
         {0, "結果"},   {1, "エコー"}, {2, "接続"},       {3, "認証"},      {4, "MAC"},
@@ -228,6 +251,58 @@ TEST(ReceivePacket, TimeOutAndWouldBlockAreTold) {
     ASSERT_EQ(fcntl(sockets.b(), F_SETFL, O_NONBLOCK), 0);
     EXPECT_EQ(ReceivePacket(conn, PacketSide::Server, packet, err), -1);
     EXPECT_EQ(err, WSAEWOULDBLOCK_CODE);
+}
+
+// A clock that delivers the rest of a packet the first time the receiver
+// looks at it, i.e. exactly when the receiver has run dry mid-packet.
+class DeliveringClock : public Clock {
+  public:
+    DeliveringClock(int fd, std::vector<uint8_t> rest) : fd_(fd), rest_(std::move(rest)) {}
+    uint32_t Tick() const override {
+        if (!rest_.empty()) {
+            test::WriteAll(fd_, rest_);
+            rest_.clear();
+        }
+        return 1;
+    }
+    SystemTime LocalNow() const override { return {}; }
+
+  private:
+    int fd_;
+    mutable std::vector<uint8_t> rest_;
+};
+
+// A packet that stops arriving halfway is waited for rather than dropped:
+// dropping it would leave the stream without a packet boundary.
+TEST(ReceivePacket, StallMidPacketIsWaitedOut) {
+    std::vector<uint8_t> wire = test::WirePacket(PT_ECHO, 0, test::NoiseBytes(40));
+    SocketPair sockets;
+    ASSERT_EQ(fcntl(sockets.b(), F_SETFL, O_NONBLOCK), 0);
+    ASSERT_TRUE(test::WriteAll(sockets.a(), wire.data(), 10));
+    DeliveringClock clock(sockets.a(), {wire.begin() + 10, wire.end()});
+    PacketConnection conn;
+    conn.nSocket = sockets.b();
+    conn.pClock = &clock;
+    std::vector<uint8_t> packet;
+    uint32_t err = 0;
+    EXPECT_EQ(ReceivePacket(conn, PacketSide::Server, packet, err), 56) << err;
+    EXPECT_EQ(PayloadOf(packet), std::vector<uint8_t>(wire.begin() + 16, wire.end()));
+}
+
+TEST(ReceivePacket, StallMidPacketEndsAfter100Seconds) {
+    std::vector<uint8_t> wire = test::WirePacket(PT_ECHO, 0, test::NoiseBytes(40));
+    SocketPair sockets;
+    timeval timeout{0, 1000};
+    ASSERT_EQ(setsockopt(sockets.b(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout), 0);
+    ASSERT_TRUE(test::WriteAll(sockets.a(), wire.data(), 20));
+    test::SteppingClock clock(40000);
+    PacketConnection conn;
+    conn.nSocket = sockets.b();
+    conn.pClock = &clock;
+    std::vector<uint8_t> packet;
+    uint32_t err = 0;
+    EXPECT_EQ(ReceivePacket(conn, PacketSide::Server, packet, err), -1);
+    EXPECT_EQ(err, ERROR_TIMEOUT_CODE);
 }
 
 // Each image cipher over a real TCP connection; the receiver keeps one
