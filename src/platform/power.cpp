@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 
 extern char** environ;
@@ -32,6 +33,33 @@ bool FindInPath(const std::string& name) {
     return false;
 }
 
+// Spawns `command` with its standard input from `stdinFd` (-1: /dev/null)
+// and its standard output into `stdoutFd` (-1: /dev/null). Returns the pid
+// or -1.
+pid_t SpawnCommand(std::vector<std::string>& command, int stdinFd, int stdoutFd) {
+    if (command.empty())
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdinFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (stdoutFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (std::string& arg : command)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int r = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return r == 0 ? pid : -1;
+}
+
 } // namespace
 
 InhibitorPower::InhibitorPower(std::vector<std::string> command) : command_(std::move(command)) {}
@@ -56,26 +84,13 @@ void InhibitorPower::SetExecutionState(uint32_t nFlags) {
 }
 
 bool InhibitorPower::Acquire() {
-    if (command_.empty())
-        return false;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return false;
     UniqueFd readEnd(fds[0]);
     UniqueFd writeEnd(fds[1]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, readEnd.Get(), 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (std::string& arg : command_)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    int r = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (r != 0)
+    pid_t pid = SpawnCommand(command_, readEnd.Get(), -1);
+    if (pid <= 0)
         return false;
     child_ = pid;
     pipe_ = std::move(writeEnd);
@@ -99,6 +114,97 @@ bool InhibitorPower::ChildEnded() {
     child_ = -1;
     pipe_.Reset();
     return true;
+}
+
+int ParseSleepSignal(std::string_view line) {
+    constexpr std::string_view kMember = "org.freedesktop.login1.Manager.PrepareForSleep (";
+    size_t pos = line.find(kMember);
+    if (pos == std::string_view::npos)
+        return -1;
+    std::string_view args = line.substr(pos + kMember.size());
+    if (args.substr(0, 4) == "true")
+        return 1;
+    if (args.substr(0, 5) == "false")
+        return 0;
+    return -1;
+}
+
+SleepWatcher::SleepWatcher(std::vector<std::string> command) : command_(std::move(command)) {}
+
+SleepWatcher::~SleepWatcher() {
+    Stop();
+}
+
+std::vector<std::string> SleepWatcher::DefaultCommand() {
+    return {"gdbus",
+            "monitor",
+            "--system",
+            "--dest",
+            "org.freedesktop.login1",
+            "--object-path",
+            "/org/freedesktop/login1"};
+}
+
+bool SleepWatcher::Start(PowerEvents* events) {
+    Stop();
+    if (events == nullptr)
+        return true;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
+    child_ = SpawnCommand(command_, -1, writeEnd.Get());
+    if (child_ <= 0)
+        return false;
+    writeEnd.Reset(); // the reader sees the end when the child goes
+    try {
+        reader_ = std::thread(&SleepWatcher::ReadLoop, this, readEnd.Release(), events);
+    } catch (const std::system_error&) {
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+void SleepWatcher::Stop() {
+    if (child_ > 0) {
+        ::kill(child_, SIGTERM);
+        while (::waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        child_ = -1;
+    }
+    if (reader_.joinable())
+        reader_.join();
+}
+
+void SleepWatcher::ReadLoop(int fd, PowerEvents* events) {
+    UniqueFd input(fd);
+    std::string pending;
+    char chunk[4096];
+    for (;;) {
+        ssize_t n = ::read(input.Get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        pending.append(chunk, static_cast<size_t>(n));
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            int nSleep = ParseSleepSignal(std::string_view(pending).substr(0, end));
+            if (nSleep == 1)
+                events->PowerSuspending();
+            else if (nSleep == 0)
+                events->PowerResumed();
+            pending.erase(0, end + 1);
+        }
+        if (pending.size() > 65536)
+            pending.clear(); // a line that long is nothing we look for
+    }
+}
+
+void InhibitorPower::Watch(PowerEvents* events) {
+    watcher_.Start(events);
 }
 
 std::unique_ptr<Power> CreateSystemPower() {

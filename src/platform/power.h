@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace brindle {
@@ -46,6 +48,36 @@ class NullPower : public Power {
     void SetExecutionState(uint32_t) override {}
 };
 
+// 1 for a line of "gdbus monitor" that reports logind's PrepareForSleep
+// with true (going to sleep), 0 for false (woken up), -1 for any other line.
+int ParseSleepSignal(std::string_view line);
+
+// Runs a monitor of logind's signals (by default "gdbus monitor" on the
+// system bus) and reports PrepareForSleep to `events` from a thread of its
+// own. Without the command nothing is reported.
+class SleepWatcher {
+  public:
+    explicit SleepWatcher(std::vector<std::string> command = DefaultCommand());
+    ~SleepWatcher();
+    SleepWatcher(const SleepWatcher&) = delete;
+    SleepWatcher& operator=(const SleepWatcher&) = delete;
+
+    // Starts reporting; false when the command cannot run. A running
+    // watcher is stopped first.
+    bool Start(PowerEvents* events);
+    // Ends the command and joins the thread.
+    void Stop();
+
+    static std::vector<std::string> DefaultCommand();
+
+  private:
+    void ReadLoop(int fd, PowerEvents* events);
+
+    std::vector<std::string> command_;
+    pid_t child_ = -1;
+    std::thread reader_;
+};
+
 // Holds a sleep inhibitor by running `command` (by default systemd-inhibit
 // around "cat") with a pipe as its standard input: closing the pipe ends
 // the command and with it the lock, also when this process dies. A command
@@ -59,6 +91,7 @@ class InhibitorPower : public Power {
     InhibitorPower& operator=(const InhibitorPower&) = delete;
 
     void SetExecutionState(uint32_t nFlags) override;
+    void Watch(PowerEvents* events) override;
 
     bool Holding() const { return child_ > 0; }
     bool Available() const { return fAvailable_; }
@@ -74,6 +107,7 @@ class InhibitorPower : public Power {
     pid_t child_ = -1;
     UniqueFd pipe_; // write end; the child reads the other
     bool fAvailable_ = true;
+    SleepWatcher watcher_;
 };
 
 // The power layer of this machine: an inhibitor when systemd-inhibit and

@@ -110,7 +110,9 @@ int RunHeadless(const HostOptions& options) {
     {
         ServerRuntime runtime(runtimeOptions);
         if (runtime.Start() == 0) {
+            power->Watch(&runtime);
             TickUntilSignal(runtime, nSignalFd);
+            power->Watch(nullptr);
         } else {
             std::fprintf(stderr, "BrindleHost: %s\n", CAMERA_LIST_NO_MEMORY_TEXT);
             nExit = HOST_EXIT_ERROR;
