@@ -5,7 +5,16 @@
 #include "server/capture/camera_list.h"
 #include "server/capture/stamp_font.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace brindle {
+
+namespace {
+
+constexpr uint32_t CYCLE_SECONDS_MAX = INT32_MAX / 1000;
+
+} // namespace
 
 void ServerRuntime::Tick() {
     if (!fStarted_ || fClosing_ || fTimerBusy_)
@@ -57,11 +66,13 @@ void ServerRuntime::ApplyChange(const PendingChange& change) {
     s.fChange = (r.nOptions & REQUEST_CHANGE) != 0;
     s.fSave = (r.nOptions & REQUEST_SAVE) != 0;
     s.nFormat = static_cast<int>(r.nFormat);
-    s.nCycle = static_cast<int>(r.nCycle);
+    // The cycle runs on a 32-bit millisecond clock, and both numbers are
+    // stored signed: larger values would wrap.
+    s.nCycle = static_cast<int>(std::min<uint32_t>(r.nCycle, CYCLE_SECONDS_MAX));
     s.nSensitivity = static_cast<int>(r.nSensitivity);
     s.nQuality = static_cast<int>(r.nQuality);
     s.nTime = static_cast<int>(r.nTime);
-    s.nDays = static_cast<int>(r.nDays);
+    s.nDays = static_cast<int>(std::min<uint32_t>(r.nDays, INT32_MAX));
     LogFont font;
     if (TextToFont(r.cFont, font) == 0)
         SetStampFont(camera, r.cFont, shared_->mainLock);
