@@ -107,6 +107,19 @@ bool ConnectionThread::Pass() {
     }
     if (StopRequested())
         return false;
+    if (n <= 0)
+        return NothingReceived(n, nError);
+    if (n < static_cast<int64_t>(PACKET_HEADER_SIZE)) {
+        LogWrite("パケット受信サイズエラー(%u)\r\n", static_cast<unsigned>(n - 16));
+        return false;
+    }
+    uint16_t nType = PacketHeaderRead(packet_.data()).type;
+    LogWrite("%sから%s受信\r\n", rec_.cPeerName.c_str(), PacketTypeName(nType));
+    return Dispatch(nType, nRelayValue);
+}
+
+// A receive that brought no packet; false ends the conversation.
+bool ConnectionThread::NothingReceived(int64_t n, uint32_t nError) {
     if (n == 0) {
         if (rec_.Relayed()) {
             WaitForWork();
@@ -115,22 +128,13 @@ bool ConnectionThread::Pass() {
         LogWrite("%sから切断\r\n", rec_.cPeerName.c_str());
         return false;
     }
-    if (n < 0) {
-        if (nError == WSAEWOULDBLOCK_CODE)
-            WaitForWork();
-        if (nError == WSAEWOULDBLOCK_CODE || nError == WSAETIMEDOUT_CODE)
-            return true;
-        LogWrite("パケット受信でエラー発生(0x%08X-%s)\r\n", nError, ErrorText(nError).c_str());
-        rec_.nStopRequest.store(STOP_REQUEST);
-        return false;
-    }
-    if (n < static_cast<int64_t>(PACKET_HEADER_SIZE)) {
-        LogWrite("パケット受信サイズエラー(%u)\r\n", static_cast<unsigned>(n - 16));
-        return false;
-    }
-    uint16_t nType = PacketHeaderRead(packet_.data()).type;
-    LogWrite("%sから%s受信\r\n", rec_.cPeerName.c_str(), PacketTypeName(nType));
-    return Dispatch(nType, nRelayValue);
+    if (nError == WSAEWOULDBLOCK_CODE)
+        WaitForWork();
+    if (nError == WSAEWOULDBLOCK_CODE || nError == WSAETIMEDOUT_CODE)
+        return true;
+    LogWrite("パケット受信でエラー発生(0x%08X-%s)\r\n", nError, ErrorText(nError).c_str());
+    rec_.nStopRequest.store(STOP_REQUEST);
+    return false;
 }
 
 // Direct: whether a packet is waiting (false after the receive time-out or

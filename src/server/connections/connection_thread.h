@@ -21,6 +21,7 @@ class ConnectionThread {
     // Loops (connection_thread.cpp).
     void Converse();
     bool Pass();
+    bool NothingReceived(int64_t n, uint32_t nError);
     bool ReceiveDue();
     bool WaitReadable();
     void WaitForWork();
