@@ -119,7 +119,11 @@ bool ConnectionThread::CompleteLogin(uint16_t nType) {
         manager_.StandDownOthers(&rec_);
         SetStatus(CONNECTION_CONNECTED);
     }
-    return ReplyResult(nType, nSendError) && nSendError == 0;
+    if (!ReplyResult(nType, nSendError) || nSendError != 0)
+        return false;
+    // The first image should not wait for the cipher to be set up.
+    EnsureCipher();
+    return true;
 }
 
 uint32_t ConnectionThread::SendCameraInformation(const std::string& text) {
