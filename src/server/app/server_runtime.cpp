@@ -17,7 +17,8 @@ ServerRuntime::ServerRuntime(RuntimeOptions options)
     : options_(std::move(options)), clock_(options_.pClock ? *options_.pClock : SystemClock()),
       power_(options_.pPower ? *options_.pPower : nullPower_),
       reporter_(options_.pReporter ? *options_.pReporter : logReporter_),
-      events_(options_.pEvents ? *options_.pEvents : noEvents_) {}
+      events_(options_.pEvents ? *options_.pEvents : noEvents_),
+      display_(options_.pDisplay ? *options_.pDisplay : noDisplay_) {}
 
 ServerRuntime::~ServerRuntime() {
     Shutdown();
@@ -140,6 +141,22 @@ void ServerRuntime::CameraSettingsChanged(int nIndex, const CameraRequest& reque
     view.fPreview = (request.nOptions & REQUEST_PREVIEW) != 0;
     view.nFormat = static_cast<int>(request.nFormat);
     changes_.push_back(PendingChange{nIndex, request, fRestart});
+}
+
+void ServerRuntime::PeerShown(const std::string& peer) {
+    display_.PeerShown(peer);
+}
+
+void ServerRuntime::StatusChanged(int32_t nStatus) {
+    display_.StatusChanged(nStatus);
+}
+
+void ServerRuntime::CipherWarning(bool fShow) {
+    display_.CipherWarning(fShow);
+}
+
+void ServerRuntime::SentCountsChanged() {
+    display_.SentCountsChanged();
 }
 
 void ServerRuntime::PowerSuspending() {

@@ -35,15 +35,16 @@ inline constexpr uint32_t LISTENER_RETRY_MS = 5000;
 inline constexpr uint32_t KEEP_AWAKE_RENEW_MS = 30000;
 
 struct RuntimeOptions {
-    std::string cDataFolder;              // exists; the caller holds its instance lock
-    std::string cBindAddress = "0.0.0.0"; // where the listener binds
-    int nTestCameras = 0;                 // test-pattern cameras offered besides real ones
-    bool fRealCameras = true;             // look for V4L2 cameras
-    CaptureBackend* pBackend = nullptr;   // replaces both of the above (tests)
-    const Clock* pClock = nullptr;        // null: the system clocks
-    Power* pPower = nullptr;              // null: nothing is asked of the system
-    CaptureReporter* pReporter = nullptr; // null: failures go to the log
-    FrameCycleEvents* pEvents = nullptr;  // null: nobody watches
+    std::string cDataFolder;               // exists; the caller holds its instance lock
+    std::string cBindAddress = "0.0.0.0";  // where the listener binds
+    int nTestCameras = 0;                  // test-pattern cameras offered besides real ones
+    bool fRealCameras = true;              // look for V4L2 cameras
+    CaptureBackend* pBackend = nullptr;    // replaces both of the above (tests)
+    const Clock* pClock = nullptr;         // null: the system clocks
+    Power* pPower = nullptr;               // null: nothing is asked of the system
+    CaptureReporter* pReporter = nullptr;  // null: failures go to the log
+    FrameCycleEvents* pEvents = nullptr;   // null: nobody watches
+    ConnectionDisplay* pDisplay = nullptr; // null: nobody shows the connections
 };
 
 class ServerRuntime : public ConnectionHost, public PowerEvents {
@@ -66,6 +67,11 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     int CameraCount() override;
     bool CameraView(int nIndex, CameraRequestView& view) override;
     void CameraSettingsChanged(int nIndex, const CameraRequest& request, bool fRestart) override;
+    // ConnectionDisplay: passed on to the window (any thread).
+    void PeerShown(const std::string& peer) override;
+    void StatusChanged(int32_t nStatus) override;
+    void CipherWarning(bool fShow) override;
+    void SentCountsChanged() override;
 
     // PowerEvents.
     void PowerSuspending() override;
@@ -108,6 +114,8 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     CaptureReporter& reporter_;
     NoFrameCycleEvents noEvents_;
     FrameCycleEvents& events_;
+    ConnectionDisplay noDisplay_;
+    ConnectionDisplay& display_;
 
     std::unique_ptr<V4l2Backend> v4l2Backend_;
     std::unique_ptr<TestCameraBackend> testBackend_;

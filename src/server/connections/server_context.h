@@ -25,13 +25,24 @@ struct CameraRequestView {
     int nFormatCount = 0;
 };
 
+// What the main window shows of the connections. Called from connection
+// threads; implementations hand the values over to their own thread.
+class ConnectionDisplay {
+  public:
+    virtual ~ConnectionDisplay() = default;
+    // The peer whose connection started, the connection status, whether
+    // images are going out unenciphered, and that the sent counts moved.
+    virtual void PeerShown(const std::string& /*peer*/) {}
+    virtual void StatusChanged(int32_t /*status*/) {}
+    virtual void CipherWarning(bool /*fShow*/) {}
+    virtual void SentCountsChanged() {}
+};
+
 // Implemented by the program. Every member may be called from any
 // connection thread at any time, so implementations hand work over to their
 // own thread instead of doing it here.
-class ConnectionHost {
+class ConnectionHost : public ConnectionDisplay {
   public:
-    virtual ~ConnectionHost() = default;
-
     // The number of cameras in the camera list.
     virtual int CameraCount() = 0;
     // The current values of camera nIndex (from 0); false when there is none.
@@ -40,14 +51,6 @@ class ConnectionHost {
     // stores its values, writes the camera's keys with "Crypt" and "NoSleep",
     // and restarts the capture first when fRestart is set.
     virtual void CameraSettingsChanged(int nIndex, const CameraRequest& request, bool fRestart) = 0;
-
-    // Display only: the peer whose connection started, the connection
-    // status, whether images are going out unenciphered, and that the sent
-    // counts moved.
-    virtual void PeerShown(const std::string& /*peer*/) {}
-    virtual void StatusChanged(int32_t /*status*/) {}
-    virtual void CipherWarning(bool /*fShow*/) {}
-    virtual void SentCountsChanged() {}
 };
 
 // Limits of the "Packet" setting.
