@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace brindle {
 namespace {
 
@@ -104,6 +106,26 @@ TEST(Composition, TurnsTheFrameUpright) {
     for (int32_t y = 0; y < 3; ++y)
         for (int32_t x = 0; x < 5; ++x)
             EXPECT_EQ(surface.Bits()[surface.Stride() * y + 3 * x], uint8_t(3 * (y * 10 + x + 1)));
+}
+
+// Stamping a frame where it lies gives the composed picture, upside down.
+TEST(Composition, StampInPlaceMatchesTheSurface) {
+    QFont font = DefaultStampFont();
+    for (int nPosition = 0; nPosition <= 4; ++nPosition) {
+        CaptureFrame frame =
+            MakeFrame(200, 50, [](int32_t x, int32_t y) { return uint32_t(x * 0x010101 + y); });
+        CompositionSurface surface;
+        StampPlacement atSurface, atFrame;
+        ASSERT_TRUE(surface.Compose(frame, nPosition, font, StampText(kTime), atSurface));
+        ASSERT_TRUE(StampFrame(frame, nPosition, font, StampText(kTime), atFrame));
+        EXPECT_EQ(atFrame.x, atSurface.x);
+        EXPECT_EQ(atFrame.y, atSurface.y);
+        size_t nStride = DibStride(200);
+        for (int32_t y = 0; y < 50; ++y)
+            ASSERT_EQ(0, std::memcmp(surface.Bits() + surface.Stride() * y,
+                                     frame.pixels.data() + nStride * (49 - y), 600))
+                << nPosition << " row " << y;
+    }
 }
 
 TEST(Composition, RefusesMalformedFrames) {

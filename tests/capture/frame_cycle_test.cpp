@@ -1,7 +1,9 @@
+#include "common/error_codes.h"
 #include "imagestore/image_path.h"
 #include "server/capture/camera_control.h"
 #include "server/capture/frame_cycle.h"
 #include "server/capture/scripted_backend.h"
+#include "server/capture/viewer_handover.h"
 
 #include "capture_test_util.h"
 
@@ -259,6 +261,56 @@ TEST_F(FrameCycleTest, HandsFramesToTheLiveViewerAndThePreview) {
     EXPECT_EQ(FileTimeToSystemTime(events_.ftLive).wSecond, 2);
     EXPECT_EQ(events_.nPreview, 2);
     EXPECT_GT(events_.lastPlacement.cx, 0);
+}
+
+// A preview shows a camera that runs but is not in use; nothing is saved or
+// sent then.
+TEST_F(FrameCycleTest, PreviewComposesACameraThatIsNotInUse) {
+    camera_.settings.fUse = 0;
+    camera_.settings.fPreview = 1;
+    camera_.settings.nTime = 1;
+    StampPlacement at;
+    EXPECT_EQ(ComposePreview(camera_, clock_, shared_.mainLock, at),
+              ERROR_INVALID_PARAMETER_CODE); // not started
+    Start();
+    backend_.SetFrame("/dev/c", MakeFrame(64, 48, [](int32_t, int32_t) { return A; }));
+    ASSERT_EQ(ComposePreview(camera_, clock_, shared_.mainLock, at), 0u);
+    EXPECT_GT(at.cx, 0);
+    EXPECT_EQ(camera_.capture.surface.Width(), 64);
+    EXPECT_FALSE(Cycle(B));
+    EXPECT_EQ(SavedFiles(), 0u);
+}
+
+TEST(ViewerHandOver, BitmapGrowsToTheLargerSizePerDirection) {
+    struct Case {
+        ViewerBitmapSize before;
+        int32_t nWidth, nHeight;
+        bool fRemake;
+        ViewerBitmapSize after;
+    } cases[] = {
+        {{0, 0}, 640, 480, true, {640, 480}},       {{640, 480}, 640, 480, false, {640, 480}},
+        {{640, 480}, 320, 240, false, {640, 480}},  {{640, 480}, 320, 720, true, {640, 720}},
+        {{1280, 200}, 640, 480, true, {1280, 480}},
+    };
+    for (const Case& c : cases) {
+        ViewerBitmapSize size = c.before;
+        EXPECT_EQ(GrowViewerBitmap(size, c.nWidth, c.nHeight), c.fRemake);
+        EXPECT_EQ(size.nWidth, c.after.nWidth);
+        EXPECT_EQ(size.nHeight, c.after.nHeight);
+    }
+}
+
+TEST(ViewerHandOver, PixelsAreCopiedTopDown) {
+    CaptureFrame frame = MakeFrame(3, 2, [](int32_t x, int32_t y) { return uint32_t(y * 16 + x); });
+    std::vector<uint8_t> pixels{9};
+    ASSERT_TRUE(CopyFrameTopDown(frame, pixels));
+    ASSERT_EQ(pixels.size(), 24u); // stride 12
+    EXPECT_EQ(pixels[0], 0);
+    EXPECT_EQ(pixels[6], 2);
+    EXPECT_EQ(pixels[12], 16);
+    frame.pixels.resize(10);
+    EXPECT_FALSE(CopyFrameTopDown(frame, pixels));
+    EXPECT_EQ(pixels.size(), 24u);
 }
 
 } // namespace

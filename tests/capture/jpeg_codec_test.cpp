@@ -80,6 +80,22 @@ TEST(JpegCodec, RoundTripKeepsBlueGreenRedOrder) {
     }
 }
 
+// A bottom-up frame encodes to the same bytes as its upright copy.
+TEST(JpegCodec, BottomUpRowsEncodeLikeTheUprightPicture) {
+    Picture upright = MakePicture(40, 30, [](int32_t x, int32_t y) {
+        return std::array<uint8_t, 3>{uint8_t(x * 6), uint8_t(y * 8), uint8_t(x ^ y)};
+    });
+    std::vector<uint8_t> flipped(upright.pixels.size());
+    for (int32_t y = 0; y < 30; ++y)
+        std::copy_n(&upright.pixels[y * upright.nStride], upright.nStride,
+                    &flipped[(29 - y) * upright.nStride]);
+    JpegScratch scratch;
+    std::vector<uint8_t> jpeg;
+    ptrdiff_t nStride = ptrdiff_t(upright.nStride);
+    ASSERT_EQ(EncodeJpeg(flipped.data() + 29 * nStride, 40, 30, -nStride, 70, scratch, jpeg), 0u);
+    EXPECT_EQ(jpeg, Encode(upright, 70));
+}
+
 TEST(JpegCodec, QualityIsClampedAndHundredGivesUnitTables) {
     Picture picture = MakePicture(64, 64, [](int32_t x, int32_t y) {
         return std::array<uint8_t, 3>{uint8_t(x * 4), uint8_t(y * 4), uint8_t(x + y)};

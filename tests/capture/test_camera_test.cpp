@@ -1,6 +1,10 @@
 #include "common/error_codes.h"
+#include "common/ini_file.h"
+#include "server/capture/capture_setup.h"
 #include "server/capture/difference.h"
 #include "server/capture/test_camera.h"
+
+#include "capture_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +103,35 @@ TEST(TestCamera, ControlsAreASliderACheckBoxAndAMenu) {
     EXPECT_EQ(backend.SetControl("testcam:0", TEST_CONTROL_BRIGHTNESS, 256),
               ERROR_INVALID_PARAMETER_CODE);
     EXPECT_EQ(backend.SetControl("testcam:0", 99, 0), ERROR_INVALID_PARAMETER_CODE);
+}
+
+// "--test-camera [N]" wins over the "TestCamera" setting.
+TEST(TestCamera, SwitchedOnByOptionOrSetting) {
+    test::TempDir dir;
+    std::string file = (dir.Path() / "BrindleHost.ini").string();
+    struct Case {
+        std::vector<std::string> arguments;
+        int nCount;
+    } cases[] = {
+        {{}, 0},
+        {{"--test-camera"}, 1},
+        {{"--test-camera", "3"}, 3},
+        {{"--test-camera", "--headless"}, 1},
+        {{"--headless", "--test-camera=2"}, 2},
+        {{"--test-camera=x"}, 1},
+        {{"--test-camera", "99"}, TEST_CAMERA_MAX},
+        {{"--test-camera", "0"}, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TestCameraCount(c.arguments, file), c.nCount) << c.arguments.size();
+    ASSERT_EQ(IniWriteKey(file, "Settings", "TestCamera", "2"), 0u);
+    EXPECT_EQ(TestCameraCount({}, file), 2);
+    EXPECT_EQ(TestCameraCount({"--test-camera", "1"}, file), 1);
+
+    ServerBackends backends(2);
+    EXPECT_TRUE(backends.backend.Handles("testcam:1"));
+    EXPECT_TRUE(backends.backend.Handles("/dev/v4l/by-id/usb-cam"));
+    EXPECT_FALSE(ServerBackends(0).backend.Handles("testcam:0"));
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "common/error_codes.h"
 #include "server/capture/v4l2_backend.h"
 
 #include "capture_test_util.h"
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace brindle {
@@ -87,6 +89,30 @@ TEST(V4l2Helpers, CompressedFormatIsChosenWhenOffered) {
     EXPECT_EQ(ChoosePixelFormat(offers, 1920, 1080), 0u); // H.264 cannot be converted
     EXPECT_NE(StartFailureHint(ENOSPC).find("USB"), std::string::npos);
     EXPECT_TRUE(StartFailureHint(EINVAL).empty());
+}
+
+// Nodes that are no cameras (here plain files) are skipped, and starting
+// one fails with a code instead of a stream.
+TEST(V4l2Device, NodesThatAreNoCamerasAreSkipped) {
+    test::TempDir dir;
+    for (const char* name : {"video0", "video10", "videox", "vbi0"})
+        std::ofstream(dir.Path() / name);
+    V4l2Backend backend(dir.Str());
+    std::vector<CaptureDeviceInfo> devices;
+    EXPECT_EQ(backend.Enumerate(devices), 0u);
+    EXPECT_TRUE(devices.empty());
+    EXPECT_TRUE(backend.Handles(dir.Str() + "/video0"));
+    EXPECT_FALSE(backend.Handles("testcam:0"));
+    std::unique_ptr<CaptureStream> stream;
+    std::string hint;
+    EXPECT_NE(backend.Start(dir.Str() + "/video0", {640, 480, 333333}, true, stream, hint), 0u);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(backend.Start(dir.Str() + "/video7", {640, 480, 333333}, true, stream, hint),
+              ERROR_FILE_NOT_FOUND_CODE);
+    std::vector<CaptureControl> controls;
+    EXPECT_EQ(backend.ListControls(dir.Str() + "/video0", controls), 0u); // none to list
+    EXPECT_TRUE(controls.empty());
+    EXPECT_NE(backend.SetControl(dir.Str() + "/video0", 1, 1), 0u);
 }
 
 // Only where a camera is attached: list it, start it and take a frame.

@@ -4,6 +4,7 @@
 #include "common/log.h"
 
 #include <cstdio>
+#include <new>
 
 namespace brindle {
 
@@ -53,8 +54,12 @@ int StartCamera(CameraEntry& camera, CaptureBackend& backend, CaptureReporter& r
     CaptureFormat format = SelectedFormat(settings);
     std::string hint;
     // A still pin matches formats by size alone; a capture pin by rate too.
-    uint32_t nError =
-        backend.Start(settings.cPath, format, settings.fStill == 0, capture.stream, hint);
+    uint32_t nError = 0;
+    try {
+        nError = backend.Start(settings.cPath, format, settings.fStill == 0, capture.stream, hint);
+    } catch (const std::bad_alloc&) {
+        nError = ERROR_NOT_ENOUGH_MEMORY_CODE;
+    }
     if (nError != 0) {
         capture.stream.reset();
         reporter.StartFailed(settings, nError, hint);

@@ -6,6 +6,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/text_utils.h"
+#include "server/capture/frame_cycle.h"
 #include "server/capture/stamp_font.h"
 
 #include <algorithm>
@@ -228,9 +229,6 @@ int FindCameraByBoxText(const std::vector<CameraEntry>& cameras, std::string_vie
 namespace {
 
 constexpr char CAMERA_SECTION[] = "Camera";
-
-// Cycle x 1000 must stay within the 32-bit millisecond tick arithmetic.
-constexpr uint32_t CYCLE_MAX_SECONDS = 4000000;
 
 std::string PathListText(const std::vector<std::string>& paths) {
     std::string text;

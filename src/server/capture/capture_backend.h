@@ -80,6 +80,10 @@ class CaptureStream {
     // Stops streaming; later NewestFrame calls fail. Returns 0 or the code
     // of the failed stop (the stream is released either way).
     virtual uint32_t Stop() = 0;
+
+    // True once the device has gone away (unplugged); the stream then keeps
+    // delivering its last frame.
+    virtual bool Lost() const { return false; }
 };
 
 class CaptureBackend {

@@ -38,19 +38,29 @@ bool CompositionSurface::Create(int32_t nWidth, int32_t nHeight) {
 
 namespace {
 
+// A picture as rows: pTop is the top row, nStep the distance to the next
+// row down (negative for a bottom-up frame).
+struct PictureRows {
+    uint8_t* pTop;
+    ptrdiff_t nStep;
+    int32_t nWidth;
+    int32_t nHeight;
+};
+
 // Copies the band (0xffRRGGBB words) onto the picture at (x, y), clipped to
 // the picture.
-void BlitBand(const QImage& band, int32_t x, int32_t y, QImage& image) {
+void BlitBand(const QImage& band, int32_t x, int32_t y, const PictureRows& picture) {
     int32_t nFirst = std::max(0, -x);
-    int32_t nLast = std::min(band.width(), image.width() - x);
+    int32_t nLast = std::min(band.width(), picture.nWidth - x);
     if (nLast <= nFirst)
         return;
     for (int32_t r = 0; r < band.height(); ++r) {
         int32_t nRow = y + r;
-        if (nRow < 0 || nRow >= image.height())
+        if (nRow < 0 || nRow >= picture.nHeight)
             continue;
         const auto* source = reinterpret_cast<const uint32_t*>(band.constScanLine(r));
-        uint8_t* target = image.scanLine(nRow) + 3 * static_cast<size_t>(x + nFirst);
+        uint8_t* target =
+            picture.pTop + picture.nStep * nRow + 3 * static_cast<ptrdiff_t>(x + nFirst);
         for (int32_t c = nFirst; c < nLast; ++c) {
             uint32_t nPixel = source[c];
             *target++ = static_cast<uint8_t>(nPixel);
@@ -72,25 +82,13 @@ StampPlacement PlaceBand(int nTimePosition, int32_t nWidth, int32_t nHeight, int
     return placement;
 }
 
-} // namespace
-
-bool CompositionSurface::Compose(const CaptureFrame& frame, int nTimePosition, const QFont& font,
-                                 const std::string& text, StampPlacement& placement) {
+// Draws the text white on black into a band of its own size and copies the
+// band to the corner. False only when memory is short.
+bool DrawStamp(const PictureRows& picture, int nTimePosition, const QFont& font,
+               const std::string& text, StampPlacement& placement) {
     placement = StampPlacement{};
-    size_t nStride = DibStride(frame.nWidth);
-    if (frame.nWidth <= 0 || frame.nHeight <= 0 ||
-        frame.pixels.size() < nStride * static_cast<size_t>(frame.nHeight))
-        return false;
-    if (!Create(frame.nWidth, frame.nHeight))
-        return false;
-    // The frame arrives bottom-up; the surface is top-down.
-    for (int32_t r = 0; r < frame.nHeight; ++r) {
-        const uint8_t* source = frame.pixels.data() + nStride * size_t(frame.nHeight - 1 - r);
-        std::memcpy(image_.scanLine(r), source, nStride);
-    }
     if (nTimePosition < 1 || nTimePosition > 4)
         return true;
-
     QString label = QString::fromStdString(text);
     QFontMetrics metrics(font);
     int32_t cx = metrics.horizontalAdvance(label);
@@ -107,9 +105,43 @@ bool CompositionSurface::Compose(const CaptureFrame& frame, int nTimePosition, c
         painter.setPen(Qt::white);
         painter.drawText(0, metrics.ascent(), label);
     }
-    placement = PlaceBand(nTimePosition, frame.nWidth, frame.nHeight, cx, cy);
-    BlitBand(band, placement.x, placement.y, image_);
+    placement = PlaceBand(nTimePosition, picture.nWidth, picture.nHeight, cx, cy);
+    BlitBand(band, placement.x, placement.y, picture);
     return true;
+}
+
+bool IsWholeFrame(const CaptureFrame& frame) {
+    return frame.nWidth > 0 && frame.nHeight > 0 &&
+           frame.pixels.size() >= DibStride(frame.nWidth) * static_cast<size_t>(frame.nHeight);
+}
+
+} // namespace
+
+bool CompositionSurface::Compose(const CaptureFrame& frame, int nTimePosition, const QFont& font,
+                                 const std::string& text, StampPlacement& placement) {
+    placement = StampPlacement{};
+    if (!IsWholeFrame(frame) || !Create(frame.nWidth, frame.nHeight))
+        return false;
+    // The frame arrives bottom-up; the surface is top-down.
+    size_t nStride = DibStride(frame.nWidth);
+    for (int32_t r = 0; r < frame.nHeight; ++r) {
+        const uint8_t* source = frame.pixels.data() + nStride * size_t(frame.nHeight - 1 - r);
+        std::memcpy(image_.scanLine(r), source, nStride);
+    }
+    PictureRows rows{image_.scanLine(0), static_cast<ptrdiff_t>(image_.bytesPerLine()),
+                     frame.nWidth, frame.nHeight};
+    return DrawStamp(rows, nTimePosition, font, text, placement);
+}
+
+bool StampFrame(CaptureFrame& frame, int nTimePosition, const QFont& font, const std::string& text,
+                StampPlacement& placement) {
+    placement = StampPlacement{};
+    if (!IsWholeFrame(frame))
+        return false;
+    ptrdiff_t nStride = static_cast<ptrdiff_t>(DibStride(frame.nWidth));
+    PictureRows rows{frame.pixels.data() + nStride * (frame.nHeight - 1), -nStride, frame.nWidth,
+                     frame.nHeight};
+    return DrawStamp(rows, nTimePosition, font, text, placement);
 }
 
 } // namespace brindle

@@ -32,6 +32,12 @@ std::string StampText(const SystemTime& time);
 // The font used when a camera has none of its own.
 QFont DefaultStampFont();
 
+// Draws the stamp straight into a bottom-up frame, as Compose does on the
+// surface, for a frame that is encoded and then dropped: it spares the copy.
+// Returns false when the frame is malformed or memory is short.
+bool StampFrame(CaptureFrame& frame, int nTimePosition, const QFont& font, const std::string& text,
+                StampPlacement& placement);
+
 class CompositionSurface {
   public:
     // Makes the surface for frames of the given size; false when memory is

@@ -57,6 +57,9 @@ struct PowerState {
 
 inline constexpr uint32_t RESUME_QUIET_MS = 30000;
 
+// The longest cycle in seconds: cycle x 1000 must fit the 32-bit tick.
+inline constexpr uint32_t CYCLE_MAX_SECONDS = 4000000;
+
 bool InPowerQuietTime(const PowerState& power, uint32_t nNow);
 
 // Everything the frame cycle uses besides the camera itself.
@@ -74,6 +77,14 @@ bool IsCycleDue(const CameraEntry& camera, uint32_t nNow);
 
 // One frame cycle of camera nCamera (its index in the camera list).
 void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context);
+
+// For a preview window of a running camera, also one that is not in use
+// (whose frame cycle does nothing): composes the newest frame with a stamp
+// of the current time on the camera's surface. Returns 0, or the code of a
+// failed fetch (ERROR_INVALID_PARAMETER_CODE when the camera is not
+// running or the frame is malformed).
+uint32_t ComposePreview(CameraEntry& camera, const Clock& clock, std::mutex& mainLock,
+                        StampPlacement& placement);
 
 // Copies the friendly names into the shared state for the queue's log
 // lines and sizes the per-camera counts. Takes the main lock.

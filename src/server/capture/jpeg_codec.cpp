@@ -79,7 +79,7 @@ boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
 void TermDestination(j_compress_ptr) {}
 
 // The library calls; returns the encoded size, or 0 after a library error.
-size_t RunCompressor(const uint8_t* pixels, int32_t nWidth, int32_t nHeight, size_t nStride,
+size_t RunCompressor(const uint8_t* pTopRow, int32_t nWidth, int32_t nHeight, ptrdiff_t nStep,
                      int nQuality, JSAMPROW* rows, ScratchDestination& dest) {
     jpeg_compress_struct cinfo;
     JpegErrorManager err;
@@ -104,7 +104,7 @@ size_t RunCompressor(const uint8_t* pixels, int32_t nWidth, int32_t nHeight, siz
     jpeg_set_quality(&cinfo, nQuality, TRUE);
 
     for (int32_t y = 0; y < nHeight; ++y)
-        rows[y] = const_cast<JSAMPROW>(pixels + static_cast<size_t>(y) * nStride);
+        rows[y] = const_cast<JSAMPROW>(pTopRow + static_cast<ptrdiff_t>(y) * nStep);
     jpeg_start_compress(&cinfo, TRUE);
     jpeg_write_scanlines(&cinfo, rows, static_cast<JDIMENSION>(nHeight));
     jpeg_finish_compress(&cinfo);
@@ -150,9 +150,10 @@ bool JpegScratch::Grow(size_t nMinimum) {
     return Reserve(nCapacity_ + nMore);
 }
 
-uint32_t EncodeJpeg(const uint8_t* pixels, int32_t nWidth, int32_t nHeight, size_t nStride,
+uint32_t EncodeJpeg(const uint8_t* pTopRow, int32_t nWidth, int32_t nHeight, ptrdiff_t nStep,
                     int nQuality, JpegScratch& scratch, std::vector<uint8_t>& jpeg) {
-    if (pixels == nullptr || nWidth <= 0 || nHeight <= 0 ||
+    size_t nStride = static_cast<size_t>(nStep < 0 ? -nStep : nStep);
+    if (pTopRow == nullptr || nWidth <= 0 || nHeight <= 0 ||
         nStride < static_cast<size_t>(nWidth) * 3)
         return ERROR_INVALID_PARAMETER_CODE;
     if (nQuality < 1)
@@ -168,7 +169,7 @@ uint32_t EncodeJpeg(const uint8_t* pixels, int32_t nWidth, int32_t nHeight, size
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     ScratchDestination dest{};
     dest.scratch = &scratch;
-    size_t nSize = RunCompressor(pixels, nWidth, nHeight, nStride, nQuality, rows, dest);
+    size_t nSize = RunCompressor(pTopRow, nWidth, nHeight, nStep, nQuality, rows, dest);
     std::free(rows);
     if (nSize == 0)
         return dest.fNoMemory ? ERROR_NOT_ENOUGH_MEMORY_CODE : ERROR_INVALID_DATA_CODE;

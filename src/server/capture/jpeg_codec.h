@@ -34,13 +34,14 @@ class JpegScratch {
     size_t nCapacity_ = 0;
 };
 
-// Encodes a picture of 24-bit BGR rows, top row first, rows nStride bytes
-// apart. Quality is clamped to 1..100, with baseline-compatible tables; the
-// rest are the library's defaults (JFIF, YCbCr, standard Huffman tables).
-// On success `jpeg` holds exactly the encoded bytes. Returns 0,
-// ERROR_NOT_ENOUGH_MEMORY_CODE, or ERROR_INVALID_DATA_CODE for a picture
-// the library refuses (for instance a size beyond 65,500 pixels).
-uint32_t EncodeJpeg(const uint8_t* pixels, int32_t nWidth, int32_t nHeight, size_t nStride,
+// Encodes a picture of 24-bit BGR rows: `pTopRow` is the top row and each
+// next row down lies nStep bytes further (negative for a bottom-up frame;
+// |nStep| is at least 3 x width). Quality is clamped to 1..100, with baseline-compatible tables;
+// the rest are the library's defaults (JFIF, YCbCr, standard Huffman tables). On success `jpeg`
+// holds exactly the encoded bytes. Returns 0, ERROR_NOT_ENOUGH_MEMORY_CODE, or
+// ERROR_INVALID_DATA_CODE for a picture the library refuses (for instance a size beyond 65,500
+// pixels).
+uint32_t EncodeJpeg(const uint8_t* pTopRow, int32_t nWidth, int32_t nHeight, ptrdiff_t nStep,
                     int nQuality, JpegScratch& scratch, std::vector<uint8_t>& jpeg);
 
 // A decoded picture: 24-bit BGR rows, top row first, nStride = 3 x width

@@ -2,28 +2,15 @@
 
 #include "server/capture/v4l2_device.h"
 
-#include "common/error_codes.h"
-#include "platform/os_error.h"
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
-#include <mutex>
-#include <numeric>
-#include <thread>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <unistd.h>
-
-#include <libv4lconvert.h>
 
 namespace brindle {
 
@@ -71,11 +58,13 @@ std::string StableDevicePath(const std::string& node, const std::string& devRoot
         return node;
     for (const char* folder : {"v4l/by-id", "v4l/by-path"}) {
         std::vector<fs::path> links;
-        for (const auto& entry : fs::directory_iterator(fs::path(devRoot) / folder, error)) {
+        fs::directory_iterator it(fs::path(devRoot) / folder, error);
+        for (; !error && it != fs::directory_iterator(); it.increment(error)) {
             std::error_code linkError;
-            if (fs::canonical(entry.path(), linkError) == target && !linkError)
-                links.push_back(entry.path());
+            if (fs::canonical(it->path(), linkError) == target && !linkError)
+                links.push_back(it->path());
         }
+        error.clear();
         if (!links.empty())
             return std::min_element(links.begin(), links.end())->string();
     }
@@ -229,12 +218,13 @@ std::vector<CaptureFormat> ReadFormats(int fd) {
 std::vector<std::string> VideoNodes(const std::string& devRoot) {
     std::vector<std::pair<long, std::string>> nodes;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(devRoot, error)) {
-        std::string name = entry.path().filename().string();
-        if (name.rfind("video", 0) != 0 || name.size() == 5 ||
+    std::filesystem::directory_iterator it(devRoot, error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (name.rfind("video", 0) != 0 || name.size() == 5 || name.size() > 12 ||
             name.find_first_not_of("0123456789", 5) != std::string::npos)
             continue;
-        nodes.emplace_back(std::strtol(name.c_str() + 5, nullptr, 10), entry.path().string());
+        nodes.emplace_back(std::strtol(name.c_str() + 5, nullptr, 10), it->path().string());
     }
     std::sort(nodes.begin(), nodes.end());
     std::vector<std::string> paths;

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <numeric>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -44,11 +46,13 @@ class V4l2Stream : public CaptureStream {
 
     uint32_t NewestFrame(CaptureFrame& frame) override;
     uint32_t Stop() override;
+    bool Lost() const override { return fLost_; }
 
   private:
     int MapBuffers();
     void CaptureLoop();
     bool TakeOneBuffer();
+    uint32_t ConvertNewest(CaptureFrame& frame);
     void Release();
 
     Fd fd_;
@@ -90,7 +94,11 @@ int V4l2Stream::Open(int fd, const v4l2_format& source) {
     if (Xioctl(fd_.Get(), VIDIOC_STREAMON, &type) != 0)
         return errno;
     fStreaming_ = true;
-    thread_ = std::thread(&V4l2Stream::CaptureLoop, this);
+    try {
+        thread_ = std::thread(&V4l2Stream::CaptureLoop, this);
+    } catch (const std::system_error& error) {
+        return error.code().value();
+    }
     return 0;
 }
 
@@ -134,8 +142,12 @@ bool V4l2Stream::TakeOneBuffer() {
         buffer.bytesused > 0 && buffer.bytesused <= buffers_[buffer.index].nLength) {
         const auto* pData = static_cast<const uint8_t*>(buffers_[buffer.index].pData);
         std::lock_guard<std::mutex> guard(lock_);
-        latest_.assign(pData, pData + buffer.bytesused);
-        fFresh_ = true;
+        try {
+            latest_.assign(pData, pData + buffer.bytesused);
+            fFresh_ = true;
+        } catch (const std::bad_alloc&) {
+            // Short of memory: this frame is skipped, the last one stays.
+        }
     }
     return Xioctl(fd_.Get(), VIDIOC_QBUF, &buffer) == 0;
 }
@@ -159,6 +171,14 @@ void V4l2Stream::CaptureLoop() {
 }
 
 uint32_t V4l2Stream::NewestFrame(CaptureFrame& frame) {
+    try {
+        return ConvertNewest(frame);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY_CODE;
+    }
+}
+
+uint32_t V4l2Stream::ConvertNewest(CaptureFrame& frame) {
     if (fStopped_)
         return ERROR_INVALID_PARAMETER_CODE;
     {
