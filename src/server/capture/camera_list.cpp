@@ -162,8 +162,12 @@ std::vector<CaptureFormat> ParseFormatList(std::string_view text) {
 
 std::string CameraFolderName(std::string_view name, int nIndex) {
     std::string source(name);
-    if (nIndex >= 2)
-        source += "[" + std::to_string(nIndex) + "]";
+    if (nIndex >= 2) {
+        // Appended piece by piece: "[" + to_string() trips a false -Wrestrict in GCC 12.
+        source += '[';
+        source += std::to_string(nIndex);
+        source += ']';
+    }
     // UTF-8 continuation bytes are never ASCII, so a byte walk cannot hit
     // the middle of a character.
     std::string folder;

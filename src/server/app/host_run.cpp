@@ -1,0 +1,146 @@
+#include "server/app/host_run.h"
+
+#include "common/log.h"
+#include "platform/data_folder.h"
+#include "platform/file_lock.h"
+#include "server/app/server_runtime.h"
+#include "server/capture/camera_list.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace brindle {
+
+namespace {
+
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+uint32_t OpenFolder(const HostOptions& options, std::string& folder) {
+    uint32_t err = OpenDataFolder(SERVER_PROGRAM_FOLDER, options.cDataDir, folder);
+    if (err != 0)
+        std::fprintf(stderr, "BrindleHost: cannot open the data folder (error 0x%08X)\n", err);
+    return err;
+}
+
+// Ticks every 50 ms until a stop signal arrives.
+void TickUntilSignal(ServerRuntime& runtime, int nSignalFd) {
+    using Steady = std::chrono::steady_clock;
+    auto next = Steady::now();
+    for (;;) {
+        runtime.Tick();
+        next += std::chrono::milliseconds(RUNTIME_TICK_MS);
+        auto now = Steady::now();
+        if (next < now)
+            next = now; // a long tick does not make the next ones crowd in
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
+        pollfd fd{nSignalFd, POLLIN, 0};
+        if (::poll(&fd, 1, static_cast<int>(wait.count())) > 0) {
+            signalfd_siginfo info{};
+            ssize_t r = ::read(nSignalFd, &info, sizeof info);
+            (void)r;
+            return;
+        }
+    }
+}
+
+std::string ReadPasswordLine() {
+    bool fTerminal = ::isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (fTerminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::fprintf(stderr, "Password: ");
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (fTerminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    return line;
+}
+
+} // namespace
+
+void BlockStopSignals() {
+    sigset_t set = StopSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int RunHeadless(const HostOptions& options) {
+    std::string folder;
+    if (OpenFolder(options, folder) != 0)
+        return HOST_EXIT_ERROR;
+    FileLock instance;
+    if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0) {
+        std::fprintf(stderr, "BrindleHost: another BrindleHost serves %s\n", folder.c_str());
+        return HOST_EXIT_RUNNING;
+    }
+    sigset_t set = StopSignals();
+    int nSignalFd = ::signalfd(-1, &set, SFD_CLOEXEC);
+    if (nSignalFd < 0) {
+        std::perror("BrindleHost: signalfd");
+        return HOST_EXIT_ERROR;
+    }
+    LogOpen(folder + "/" + SERVER_LOG_FILE_NAME);
+    std::unique_ptr<Power> power = CreateSystemPower();
+    RuntimeOptions runtimeOptions;
+    runtimeOptions.cDataFolder = folder;
+    runtimeOptions.cBindAddress = options.cListen;
+    runtimeOptions.nTestCameras = options.nTestCameras;
+    runtimeOptions.pPower = power.get();
+    int nExit = HOST_EXIT_OK;
+    {
+        ServerRuntime runtime(runtimeOptions);
+        if (runtime.Start() == 0) {
+            power->Watch(&runtime);
+            TickUntilSignal(runtime, nSignalFd);
+            power->Watch(nullptr);
+        } else {
+            std::fprintf(stderr, "BrindleHost: %s\n", CAMERA_LIST_NO_MEMORY_TEXT);
+            nExit = HOST_EXIT_ERROR;
+        }
+        runtime.Shutdown();
+    }
+    ::close(nSignalFd);
+    LogClose();
+    return nExit;
+}
+
+int SetPasswordFromInput(const HostOptions& options) {
+    std::string folder;
+    if (OpenFolder(options, folder) != 0)
+        return HOST_EXIT_ERROR;
+    std::string password = ReadPasswordLine();
+    std::string file = folder + "/" + SERVER_SETTINGS_FILE_NAME;
+    uint32_t err = WritePassword(file, password, SystemTimeToFileTime(LocalTimeNow()));
+    if (err != 0) {
+        std::fprintf(stderr, "BrindleHost: cannot write %s (error 0x%08X)\n", file.c_str(), err);
+        return HOST_EXIT_ERROR;
+    }
+    std::printf(password.empty() ? "Password removed from %s\n" : "Password stored in %s\n",
+                file.c_str());
+    FileLock instance;
+    if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0)
+        std::printf("The BrindleHost that is running uses it from its next start.\n");
+    return HOST_EXIT_OK;
+}
+
+} // namespace brindle

@@ -1,0 +1,25 @@
+// What BrindleHost does once its command line is read.
+#pragma once
+
+#include "server/app/host_options.h"
+
+namespace brindle {
+
+// Exit codes.
+inline constexpr int HOST_EXIT_OK = 0;
+inline constexpr int HOST_EXIT_ERROR = 1;
+inline constexpr int HOST_EXIT_RUNNING = 2; // another instance serves the data folder
+
+// Runs the server without a window until SIGINT or SIGTERM. SIGINT and
+// SIGTERM must be blocked in every thread before any thread starts (see
+// BlockStopSignals). Writes nothing to standard output.
+int RunHeadless(const HostOptions& options);
+
+// Reads one line from standard input and stores it as the password.
+int SetPasswordFromInput(const HostOptions& options);
+
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (and so in the
+// threads it starts later) and ignores SIGPIPE.
+void BlockStopSignals();
+
+} // namespace brindle

@@ -1,0 +1,38 @@
+// BrindleHost: the camera server.
+#include "server/app/host_options.h"
+#include "server/app/host_run.h"
+
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    using namespace brindle;
+    BlockStopSignals();
+    HostOptions options;
+    std::string error;
+    if (ParseHostOptions(argc, argv, options, error) != 0) {
+        std::fprintf(stderr, "BrindleHost: %s\n%s", error.c_str(), HostUsage().c_str());
+        return HOST_EXIT_ERROR;
+    }
+    if (options.fHelp) {
+        std::fputs(HostUsage().c_str(), stdout);
+        return HOST_EXIT_OK;
+    }
+    if (options.fVersion) {
+        std::printf("BrindleHost %s\n", BRINDLE_VERSION);
+        return HOST_EXIT_OK;
+    }
+    if (options.fSetPassword)
+        return SetPasswordFromInput(options);
+    if (!options.fHeadless)
+        std::fprintf(stderr, "BrindleHost: the main window is not available yet; "
+                             "running without a window, as with --headless.\n");
+    // The time stamp is drawn with QPainter, which needs a GUI application;
+    // without a window the offscreen platform serves.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    return RunHeadless(options);
+}

@@ -1,0 +1,172 @@
+#include "server/app/server_runtime.h"
+
+#include "common/error_codes.h"
+#include "common/error_text.h"
+#include "common/font_text.h"
+#include "common/log.h"
+#include "common/settings.h"
+#include "imagestore/image_list.h"
+#include "server/capture/camera_list.h"
+#include "server/capture/stamp_font.h"
+
+#include <sys/stat.h>
+
+namespace brindle {
+
+ServerRuntime::ServerRuntime(RuntimeOptions options)
+    : options_(std::move(options)), clock_(options_.pClock ? *options_.pClock : SystemClock()),
+      power_(options_.pPower ? *options_.pPower : nullPower_),
+      reporter_(options_.pReporter ? *options_.pReporter : logReporter_),
+      events_(options_.pEvents ? *options_.pEvents : noEvents_),
+      display_(options_.pDisplay ? *options_.pDisplay : noDisplay_) {}
+
+ServerRuntime::~ServerRuntime() {
+    Shutdown();
+}
+
+void ServerRuntime::MakeBackend() {
+    if (options_.pBackend != nullptr) {
+        backend_ = options_.pBackend;
+        return;
+    }
+    if (options_.fRealCameras) {
+        v4l2Backend_ = std::make_unique<V4l2Backend>();
+        combined_.Add(v4l2Backend_.get());
+    }
+    if (options_.nTestCameras > 0) {
+        testBackend_ = std::make_unique<TestCameraBackend>(options_.nTestCameras, clock_);
+        combined_.Add(testBackend_.get());
+    }
+    backend_ = &combined_;
+}
+
+uint32_t ServerRuntime::Start() {
+    cSettingsFile_ = options_.cDataFolder + "/" + SERVER_SETTINGS_FILE_NAME;
+    SetProgramSettingsFile(cSettingsFile_);
+    ReadServerSettings(cSettingsFile_, options_.cDataFolder, settings_);
+    g_nDebug.store(settings_.nDebug);
+    EnsureImageFolder();
+
+    shared_ = std::make_unique<ServerShared>(settings_.nMaxImage);
+    context_ = std::make_unique<ServerContext>(*shared_, *this, clock_);
+    context_->cSettingsFile = cSettingsFile_;
+    context_->nPacketMax.store(settings_.nPacket);
+    context_->nCrypt.store(static_cast<int>(settings_.nCrypt));
+    context_->fNoSleep.store(settings_.fNoSleep);
+    context_->SetPassword(ServerPassword{settings_.cPassword, settings_.nPasswordStamp});
+    connections_ = std::make_unique<ConnectionManager>(*context_, options_.cBindAddress);
+
+    MakeBackend();
+    if (uint32_t err = BuildCameraList(*backend_, cSettingsFile_, cameras_)) {
+        LogWrite("%s\r\n", CAMERA_LIST_NO_MEMORY_TEXT);
+        return err;
+    }
+    PublishCameras(cameras_, *shared_);
+    viewers_ = std::vector<ViewerEntry>(cameras_.size());
+    PublishViews();
+    StartCamerasInUse(cameras_, *backend_, reporter_);
+    OpenListener();
+    fStarted_ = true;
+    return 0;
+}
+
+// Without anyone to ask, only the image folder that is the data folder
+// itself is created; another one may be a disk that is not mounted.
+void ServerRuntime::EnsureImageFolder() {
+    struct stat st {};
+    if (::stat(settings_.cFolder.c_str(), &st) == 0)
+        return;
+    if (settings_.cFolder == options_.cDataFolder)
+        ::mkdir(settings_.cFolder.c_str(), 0700);
+    else
+        LogWrite("保存フォルダ%sが見つかりません\r\n", settings_.cFolder.c_str());
+}
+
+void ServerRuntime::OpenListener() {
+    if (settings_.nPort > 65535) {
+        LogWrite("ソケットバインドに失敗(0x%08X-%s)\r\n", ERROR_INVALID_PARAMETER_CODE,
+                 ErrorText(ERROR_INVALID_PARAMETER_CODE).c_str());
+        return;
+    }
+    connections_->OpenListener(static_cast<uint16_t>(settings_.nPort));
+}
+
+void ServerRuntime::PublishViews() {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    views_.clear();
+    for (const CameraEntry& camera : cameras_) {
+        const CameraSettings& s = camera.settings;
+        views_.push_back(CameraRequestView{s.fUse != 0, s.fPreview != 0, s.nFormat,
+                                           static_cast<int>(s.formats.size())});
+    }
+}
+
+void ServerRuntime::Shutdown() {
+    if (fClosing_)
+        return;
+    fClosing_ = true;
+    if (connections_)
+        connections_->StopAll();
+    for (CameraEntry& camera : cameras_) {
+        if (camera.capture.fRunning)
+            StopCamera(camera, reporter_);
+    }
+    // Listing workers are joined as their entries go.
+    viewers_.clear();
+    power_.SetExecutionState(POWER_CONTINUOUS);
+}
+
+// --- what other threads report ---
+
+int ServerRuntime::CameraCount() {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    return static_cast<int>(views_.size());
+}
+
+bool ServerRuntime::CameraView(int nIndex, CameraRequestView& view) {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    if (nIndex < 0 || static_cast<size_t>(nIndex) >= views_.size())
+        return false;
+    view = views_[static_cast<size_t>(nIndex)];
+    return true;
+}
+
+void ServerRuntime::CameraSettingsChanged(int nIndex, const CameraRequest& request, bool fRestart) {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    if (nIndex < 0 || static_cast<size_t>(nIndex) >= views_.size())
+        return;
+    // A second request before this one is applied compares with its values.
+    CameraRequestView& view = views_[static_cast<size_t>(nIndex)];
+    view.fUse = (request.nOptions & REQUEST_USE) != 0;
+    view.fPreview = (request.nOptions & REQUEST_PREVIEW) != 0;
+    view.nFormat = static_cast<int>(request.nFormat);
+    changes_.push_back(PendingChange{nIndex, request, fRestart});
+}
+
+void ServerRuntime::PeerShown(const std::string& peer) {
+    display_.PeerShown(peer);
+}
+
+void ServerRuntime::StatusChanged(int32_t nStatus) {
+    display_.StatusChanged(nStatus);
+}
+
+void ServerRuntime::CipherWarning(bool fShow) {
+    display_.CipherWarning(fShow);
+}
+
+void ServerRuntime::SentCountsChanged() {
+    display_.SentCountsChanged();
+}
+
+void ServerRuntime::PowerSuspending() {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    fSuspendEvent_ = true;
+}
+
+void ServerRuntime::PowerResumed() {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    fResumeEvent_ = true;
+}
+
+} // namespace brindle

@@ -1,0 +1,149 @@
+// The server without its window: what BrindleHost's main window does at
+// start-up, on its 50 ms timer and when it closes. The headless program
+// drives it from its own loop; the main window drives the same runtime from
+// its timer.
+//
+// Threads: Start, Tick and Shutdown run on one thread (the GUI thread). The
+// client connections and the power layer reach the runtime through
+// ConnectionHost and PowerEvents from their own threads; what they report
+// is queued and carried out on the next tick.
+#pragma once
+
+#include "imagestore/navigation.h"
+#include "imagestore/viewer_entry.h"
+#include "platform/clock.h"
+#include "platform/power.h"
+#include "server/app/server_settings.h"
+#include "server/capture/camera_control.h"
+#include "server/capture/camera_entry.h"
+#include "server/capture/frame_cycle.h"
+#include "server/capture/test_camera.h"
+#include "server/capture/v4l2_backend.h"
+#include "server/connections/connection_manager.h"
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+inline constexpr uint32_t RUNTIME_TICK_MS = 50;
+inline constexpr uint32_t LISTENER_RETRY_MS = 5000;
+inline constexpr uint32_t KEEP_AWAKE_RENEW_MS = 30000;
+
+struct RuntimeOptions {
+    std::string cDataFolder;               // exists; the caller holds its instance lock
+    std::string cBindAddress = "0.0.0.0";  // where the listener binds
+    int nTestCameras = 0;                  // test-pattern cameras offered besides real ones
+    bool fRealCameras = true;              // look for V4L2 cameras
+    CaptureBackend* pBackend = nullptr;    // replaces both of the above (tests)
+    const Clock* pClock = nullptr;         // null: the system clocks
+    Power* pPower = nullptr;               // null: nothing is asked of the system
+    CaptureReporter* pReporter = nullptr;  // null: failures go to the log
+    FrameCycleEvents* pEvents = nullptr;   // null: nobody watches
+    ConnectionDisplay* pDisplay = nullptr; // null: nobody shows the connections
+};
+
+class ServerRuntime : public ConnectionHost, public PowerEvents {
+  public:
+    explicit ServerRuntime(RuntimeOptions options);
+    ~ServerRuntime() override;
+    ServerRuntime(const ServerRuntime&) = delete;
+    ServerRuntime& operator=(const ServerRuntime&) = delete;
+
+    // Reads the settings, builds the camera list, starts the cameras in use
+    // and opens the listener. The log is the caller's. Returns 0, or
+    // ERROR_NOT_ENOUGH_MEMORY_CODE when the camera list cannot be built.
+    uint32_t Start();
+    // One timer tick (every 50 ms).
+    void Tick();
+    // Stops every connection (joined) and every camera. Idempotent.
+    void Shutdown();
+
+    // ConnectionHost.
+    int CameraCount() override;
+    bool CameraView(int nIndex, CameraRequestView& view) override;
+    void CameraSettingsChanged(int nIndex, const CameraRequest& request, bool fRestart) override;
+    // ConnectionDisplay: passed on to the window (any thread).
+    void PeerShown(const std::string& peer) override;
+    void StatusChanged(int32_t nStatus) override;
+    void CipherWarning(bool fShow) override;
+    void SentCountsChanged() override;
+
+    // PowerEvents.
+    void PowerSuspending() override;
+    void PowerResumed() override;
+
+    // For the window and the tests (the runtime's thread only).
+    const std::string& SettingsFile() const { return cSettingsFile_; }
+    const ServerSettings& Settings() const { return settings_; }
+    std::vector<CameraEntry>& Cameras() { return cameras_; }
+    ServerShared& Shared() { return *shared_; }
+    ServerContext& Context() { return *context_; }
+    ConnectionManager& Connections() { return *connections_; }
+    const PowerState& PowerStateNow() const { return powerState_; }
+    TestCameraBackend* TestCameras() { return testBackend_.get(); }
+
+  private:
+    struct PendingChange {
+        int nIndex = 0;
+        CameraRequest request;
+        bool fRestart = false;
+    };
+
+    void MakeBackend();
+    void EnsureImageFolder();
+    void OpenListener();
+    void PublishViews();
+    void ProcessEvents();
+    void ApplyChange(const PendingChange& change);
+    void CheckResume(uint32_t nNow);
+    void RunFrameCycles();
+    void CheckListener(uint32_t nNow);
+    void RunHourlyListing();
+    void RenewKeepAwake(uint32_t nNow);
+
+    RuntimeOptions options_;
+    const Clock& clock_;
+    NullPower nullPower_;
+    brindle::Power& power_;
+    LogCaptureReporter logReporter_;
+    CaptureReporter& reporter_;
+    NoFrameCycleEvents noEvents_;
+    FrameCycleEvents& events_;
+    ConnectionDisplay noDisplay_;
+    ConnectionDisplay& display_;
+
+    std::unique_ptr<V4l2Backend> v4l2Backend_;
+    std::unique_ptr<TestCameraBackend> testBackend_;
+    CombinedBackend combined_;
+    CaptureBackend* backend_ = nullptr;
+
+    std::string cSettingsFile_;
+    ServerSettings settings_;
+    std::unique_ptr<ServerShared> shared_;
+    std::unique_ptr<ServerContext> context_;
+    std::unique_ptr<ConnectionManager> connections_;
+    std::vector<CameraEntry> cameras_;
+    std::vector<ViewerEntry> viewers_;
+
+    PowerState powerState_;
+    ListingClock listingClock_;
+    uint32_t nListenerRetryTick_ = 0;
+    uint32_t nKeepAwakeTick_ = 0;
+    bool fStarted_ = false;
+    bool fClosing_ = false;
+    bool fTimerBusy_ = false;
+
+    // Filled by other threads, emptied by Tick.
+    std::mutex eventLock_;
+    std::deque<PendingChange> changes_;
+    bool fSuspendEvent_ = false;
+    bool fResumeEvent_ = false;
+    std::vector<CameraRequestView> views_; // what requests are checked against
+};
+
+} // namespace brindle

@@ -1,0 +1,47 @@
+// The server-wide keys of section "Settings" in BrindleHost.ini: read at
+// start-up with their clamps, and the few that the server writes back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brindle {
+
+inline constexpr char SERVER_PROGRAM_FOLDER[] = "BrindleHost";
+inline constexpr char SERVER_SETTINGS_FILE_NAME[] = "BrindleHost.ini";
+inline constexpr char SERVER_LOG_FILE_NAME[] = "BrindleHost.log";
+inline constexpr char SETTINGS_SECTION[] = "Settings";
+inline constexpr uint32_t DEFAULT_SERVER_PORT = 12345;
+
+struct ServerSettings {
+    std::string cFolder;   // "Folder": the image folder; empty means the data folder
+    uint32_t nCrypt = 0;   // "Crypt": 0-8
+    bool fNoSleep = false; // "NoSleep"
+    std::string cPassword; // "Passwd", unscrambled
+    uint64_t nPasswordStamp = 0;
+    uint32_t nPort = DEFAULT_SERVER_PORT; // "Port"
+    bool fWebdav = false;                 // "Webdav"
+    int32_t nLeft = 0;                    // "Left", "Top": the window's place
+    int32_t nTop = 0;
+    uint32_t nPacket = 65536; // "Packet": 1024-65536
+    uint32_t nMaxImage = 256; // "MaxImage": 1-256
+    uint32_t nDebug = 0;      // "Debug", hexadecimal
+};
+
+// Reads every key. "Folder" falls back to `dataFolder`; "Crypt" is brought
+// into 0-8 and written back when it was outside; "Packet" and "MaxImage"
+// are clamped in memory only.
+void ReadServerSettings(const std::string& settingsFile, const std::string& dataFolder,
+                        ServerSettings& settings);
+
+// Writes "Crypt" and "NoSleep" (after a client changed them). Returns 0 or
+// the first failed write's code.
+uint32_t WriteCryptAndNoSleep(const std::string& settingsFile, uint32_t nCrypt, bool fNoSleep);
+
+// Stores a password as the window does: scrambled, in hexadecimal, with
+// "/" and the FILETIME at which it was set (an empty password keeps its
+// stamp too, and means no password). Returns 0 or the write's code.
+uint32_t WritePassword(const std::string& settingsFile, const std::string& password,
+                       uint64_t nStamp);
+
+} // namespace brindle

@@ -1,0 +1,101 @@
+// The listening socket and the list of client connections.
+//
+// The listener runs on a thread of its own: it accepts peers and starts
+// their connection threads. The program (re)opens it on the "Port" setting
+// and, when it failed, opens it again 5 s later from its periodic tick.
+#pragma once
+
+#include "platform/unique_fd.h"
+#include "server/connections/client_connection.h"
+#include "server/connections/server_context.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace brindle {
+
+// What a test or the main window may see of one record.
+struct ConnectionInfo {
+    std::string cPeerName;
+    bool fRunning = false;
+    int32_t nLoginState = 0;
+    uint32_t nStopRequest = 0;
+    int32_t nTransport = 0;
+};
+
+class ConnectionManager {
+  public:
+    // cBindAddress: the IPv4 address the listener binds ("0.0.0.0", every
+    // local address, unless told otherwise).
+    explicit ConnectionManager(ServerContext& context, std::string cBindAddress = "0.0.0.0");
+    ~ConnectionManager();
+    ConnectionManager(const ConnectionManager&) = delete;
+    ConnectionManager& operator=(const ConnectionManager&) = delete;
+
+    // Closes a listening socket that exists and creates a new one on
+    // `nPort`. Returns 0 or the code of the failed step (logged; the
+    // listener failure flag is then set).
+    uint32_t OpenListener(uint16_t nPort);
+    void CloseListener();
+    // The port the listener is bound to, 0 when there is none.
+    uint16_t ListenerPort() const { return nListenPort_.load(); }
+    // True once after the listener failed or was closed by an error.
+    bool TakeListenerFailure() { return fListenerFailed_.exchange(false); }
+
+    // Starts serving a peer whose socket was accepted (options already
+    // set). Ignored while closing. Returns 0 or a code (logged).
+    uint32_t StartDirect(const std::string& cPeerName, UniqueFd socket, int nPeerPort);
+    // Starts serving a relayed peer; *ppSlot receives the record (cleared
+    // first, stays null on failure).
+    uint32_t StartRelayed(const std::string& cPeerName, RelayTransport* pRelay,
+                          const RelayIntervals& intervals, ClientConnection** ppSlot);
+
+    // Images (or a property update) wait: wakes threads waiting for packets.
+    void NotifyWork();
+
+    // Closing: no connection starts any more; every thread is asked to stop
+    // and joined. A thread stuck in a send longer than nGraceMs has its
+    // socket shut down so that it ends.
+    void StopAll(uint32_t nGraceMs = 8000);
+
+    // Called by a thread whose client logged in: every other record stands
+    // down.
+    void StandDownOthers(const ClientConnection* self);
+    // True when a record other than `self` has a logged-in client.
+    bool AnotherLoggedIn(const ClientConnection* self);
+
+    std::vector<ConnectionInfo> Snapshot();
+    ServerContext& Context() { return context_; }
+
+  private:
+    ClientConnection* FindOrCreate(const std::string& cPeerName, bool& fCreated);
+    uint32_t Launch(ClientConnection& record);
+    void StopAndJoin(ClientConnection& record);
+    void ListenLoop(int nListenFd, int nWakeFd);
+    void Accept(int nListenFd);
+    void StopListenerThread();
+
+    ServerContext& context_;
+    std::string cBindAddress_;
+
+    std::mutex listLock_;
+    std::vector<std::unique_ptr<ClientConnection>> records_;
+    std::mutex startLock_; // one start at a time
+    std::atomic<bool> fClosing_{false};
+
+    std::mutex listenerLock_;
+    UniqueFd listenFd_;
+    UniqueFd listenWake_;
+    std::thread listener_;
+    std::atomic<uint16_t> nListenPort_{0};
+    std::atomic<bool> fListenerFailed_{false};
+};
+
+// Runs the conversations of one record; the body of its thread.
+void ConnectionThreadMain(ConnectionManager& manager, ClientConnection& record);
+
+} // namespace brindle

@@ -1,0 +1,284 @@
+// The runtime driven tick by tick with a hand-moved clock: settings, the
+// image road from camera to client, client changes, the listener retry,
+// keep-awake, resume and the hourly listing.
+#include "common/error_codes.h"
+#include "common/ini_file.h"
+#include "common/test_support.h"
+#include "server/app/server_runtime.h"
+#include "server/capture/scripted_backend.h"
+#include "server/connections/camera_request.h"
+#include "server/scripted_client.h"
+#include "server/server_fixture.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+namespace brindle::test {
+namespace {
+
+class RecordingPower : public Power {
+  public:
+    void SetExecutionState(uint32_t nFlags) override { calls.push_back(nFlags); }
+    std::vector<uint32_t> calls;
+};
+
+std::string Key(const std::string& file, const char* section, const char* key) {
+    std::string value;
+    IniReadKey(file, section, key, value);
+    return value;
+}
+
+class RuntimeTest : public ::testing::Test {
+  protected:
+    RuntimeTest() {
+        clock.SetTick(1000);
+        clock.SetLocalNow(SystemTime{2026, 3, 2, 10, 9, 30, 0, 0});
+        LogOpen(dir.File("BrindleHost.log"));
+        CaptureDeviceInfo device{"Bench Cam", "scripted:0", 0, -1, {{64, 48, 333333}, {32, 24, 0}}};
+        backend.devices.push_back(device);
+        backend.SetFrame("scripted:0", MakeFrame(64, 48, [](int x, int y) { return x * 4 + y; }));
+    }
+    ~RuntimeTest() override {
+        runtime.reset();
+        LogClose();
+    }
+
+    void Start(const std::string& ini) {
+        WriteFileText(dir.File("BrindleHost.ini"), ini);
+        RuntimeOptions options;
+        options.cDataFolder = dir.Path();
+        options.cBindAddress = "127.0.0.1";
+        options.pBackend = &backend;
+        options.pClock = &clock;
+        options.pPower = &power;
+        runtime = std::make_unique<ServerRuntime>(options);
+        ASSERT_EQ(runtime->Start(), 0u);
+    }
+    // Moves the clock and runs one tick.
+    void TickAfter(uint32_t ms) {
+        clock.Advance(ms);
+        runtime->Tick();
+    }
+    uint32_t QueueCount() {
+        std::lock_guard<std::mutex> lock(runtime->Shared().mainLock);
+        return runtime->Shared().queue.Count();
+    }
+    std::string Ini() { return dir.File("BrindleHost.ini"); }
+
+    TempDir dir;
+    ManualClock clock;
+    ScriptedBackend backend;
+    RecordingPower power;
+    std::unique_ptr<ServerRuntime> runtime;
+};
+
+constexpr char kCameraInUse[] = "[Settings]\r\nPort=0\r\n"
+                                "[scripted:0]\r\nUse=Yes\r\nSend=Yes\r\nCycle=1\r\n";
+
+TEST_F(RuntimeTest, SettingsAreClampedAndCryptIsWrittenBack) {
+    Start("[Settings]\r\nPort=0\r\nCrypt=12\r\nPacket=100\r\nMaxImage=0\r\nNoSleep=Yes\r\n"
+          "Debug=4\r\n");
+    const ServerSettings& s = runtime->Settings();
+    EXPECT_EQ(s.nCrypt, 8u);
+    EXPECT_EQ(Key(Ini(), "Settings", "Crypt"), "8");
+    EXPECT_EQ(s.nPacket, 1024u);
+    EXPECT_EQ(Key(Ini(), "Settings", "Packet"), "100");
+    EXPECT_EQ(runtime->Shared().queue.Capacity(), 1u);
+    EXPECT_EQ(s.cFolder, dir.Path());
+    EXPECT_TRUE(s.fNoSleep);
+    EXPECT_EQ(s.nDebug, 4u);
+    EXPECT_EQ(runtime->Context().PacketMax(), 1024u);
+}
+
+TEST_F(RuntimeTest, PasswordIsStoredScrambledWithItsStampAndReadBack) {
+    ASSERT_EQ(WritePassword(Ini(), "s3cret", 0x01DC0102030405ull), 0u);
+    std::string stored = Key(Ini(), "Settings", "Passwd");
+    EXPECT_EQ(stored.find("s3cret"), std::string::npos);
+    EXPECT_EQ(stored.substr(stored.find('/')), "/1DC0102030405");
+    ServerSettings settings;
+    ReadServerSettings(Ini(), dir.Path(), settings);
+    EXPECT_EQ(settings.cPassword, "s3cret");
+    EXPECT_EQ(settings.nPasswordStamp, 0x01DC0102030405ull);
+}
+
+TEST_F(RuntimeTest, ImagesEnterTheQueueOnlyWhileAClientIsLoggedIn) {
+    Start(kCameraInUse);
+    for (int i = 0; i < 4; ++i)
+        TickAfter(1000);
+    EXPECT_EQ(QueueCount(), 0u);
+    ScriptedClient client;
+    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_EQ(client.Login("").nResult, 0u);
+    TickAfter(1000);
+    std::vector<BatchRecord> records;
+    ASSERT_TRUE(client.ReceiveBatch(records));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].nCamera, 1u);
+    EXPECT_EQ(records[0].nSent, 1u);
+    ASSERT_GT(records[0].jpeg.size(), 2u);
+    EXPECT_EQ(records[0].jpeg[0], 0xFF);
+    EXPECT_EQ(records[0].jpeg[1], 0xD8);
+    EXPECT_EQ(records[0].ftCapture, SystemTimeToFileTime(clock.LocalNow()));
+}
+
+std::vector<uint8_t> RequestPayload(uint32_t nFormat, uint32_t nQuality) {
+    CameraRequest request;
+    request.nCamera = 1;
+    request.nOptions = REQUEST_USE | REQUEST_SEND | REQUEST_SAVE;
+    request.nFormat = nFormat;
+    request.nCycle = 2;
+    request.nSensitivity = 3;
+    request.nQuality = nQuality;
+    request.nTime = 2;
+    request.nDays = 9;
+    request.nCrypt = 5;
+    request.fNoSleep = 1;
+    request.cFont = "-20,0,0,0,700,0,0,0,0,0,0,0,0,DejaVu Sans";
+    std::vector<uint8_t> payload(REQUEST_PAYLOAD_SIZE);
+    WriteCameraRequest(request, payload.data());
+    return payload;
+}
+
+TEST_F(RuntimeTest, ClientRequestIsSavedAndRestartsTheCaptureWhenTheFormatChanges) {
+    Start(kCameraInUse);
+    ScriptedClient client;
+    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_EQ(client.Login("").nResult, 0u);
+    int nStarts = backend.ScriptOf("scripted:0").nStarts;
+
+    ASSERT_EQ(client.Send(PT_REQUEST, RequestPayload(0, 70)), 0u);
+    uint16_t nAnswered = 0;
+    uint32_t nCode = 1;
+    ASSERT_TRUE(client.ReceiveResult(nAnswered, nCode));
+    EXPECT_EQ(nCode, 0u);
+    TickAfter(50);
+    EXPECT_EQ(Key(Ini(), "scripted:0", "Quality"), "70");
+    EXPECT_EQ(backend.ScriptOf("scripted:0").nStarts, nStarts); // same format: no restart
+
+    ASSERT_EQ(client.Send(PT_REQUEST, RequestPayload(1, 40)), 0u);
+    ASSERT_TRUE(client.ReceiveResult(nAnswered, nCode));
+    EXPECT_EQ(nCode, 0u);
+    TickAfter(50);
+    EXPECT_EQ(backend.ScriptOf("scripted:0").nStarts, nStarts + 1);
+    EXPECT_EQ(backend.ScriptOf("scripted:0").lastWanted, (CaptureFormat{32, 24, 0}));
+    struct {
+        const char *section, *key, *value;
+    } keys[] = {{"scripted:0", "Format", "1"},
+                {"scripted:0", "Quality", "40"},
+                {"scripted:0", "Cycle", "2"},
+                {"scripted:0", "Days", "9"},
+                {"scripted:0", "Time", "2"},
+                {"scripted:0", "Sensitivity", "3"},
+                {"scripted:0", "Save", "Yes"},
+                {"scripted:0", "Preview", "No"},
+                {"Settings", "Crypt", "5"},
+                {"Settings", "NoSleep", "Yes"},
+                {"scripted:0", "Font", "-20,0,0,0,700,0,0,0,0,0,0,0,0,DejaVu Sans"}};
+    for (const auto& k : keys)
+        EXPECT_EQ(Key(Ini(), k.section, k.key), k.value) << k.key;
+}
+
+TEST_F(RuntimeTest, ACameraThatFailedToStartIsRetriedWhenItsSettingsChange) {
+    backend.ScriptOf("scripted:0").nStartError = 2;
+    Start(kCameraInUse);
+    EXPECT_FALSE(runtime->Cameras()[0].capture.fRunning);
+    backend.ScriptOf("scripted:0").nStartError = 0;
+    ScriptedClient client;
+    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_EQ(client.Login("").nResult, 0u);
+    ASSERT_EQ(client.Send(PT_REQUEST, RequestPayload(0, 50)), 0u);
+    uint16_t nAnswered = 0;
+    uint32_t nCode = 1;
+    ASSERT_TRUE(client.ReceiveResult(nAnswered, nCode));
+    TickAfter(50);
+    EXPECT_TRUE(runtime->Cameras()[0].capture.fRunning);
+}
+
+TEST_F(RuntimeTest, FailedListenerIsReopenedFiveSecondsLater) {
+    int busy = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+    ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(busy, 1), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(busy, reinterpret_cast<sockaddr*>(&addr), &len);
+    uint16_t nPort = ntohs(addr.sin_port);
+    Start("[Settings]\r\nPort=" + std::to_string(nPort) + "\r\n");
+    EXPECT_EQ(runtime->Connections().ListenerPort(), 0);
+    TickAfter(50);
+    ::close(busy);
+    TickAfter(5000); // retry tick set 5 s ago: not yet more than 5 s
+    EXPECT_EQ(runtime->Connections().ListenerPort(), 0);
+    TickAfter(1);
+    EXPECT_EQ(runtime->Connections().ListenerPort(), nPort);
+}
+
+TEST_F(RuntimeTest, KeepAwakeIsRenewedEveryThirtySecondsAndAsksForMoreWhileServing) {
+    Start("[Settings]\r\nPort=0\r\nNoSleep=Yes\r\n");
+    TickAfter(50);
+    ASSERT_EQ(power.calls.size(), 1u);
+    EXPECT_EQ(power.calls[0], POWER_CONTINUOUS); // nobody connected
+    ScriptedClient client;
+    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_EQ(client.Login("").nResult, 0u);
+    TickAfter(29000);
+    EXPECT_EQ(power.calls.size(), 1u);
+    TickAfter(1001);
+    ASSERT_EQ(power.calls.size(), 2u);
+    EXPECT_EQ(power.calls[1], POWER_CONTINUOUS | POWER_SYSTEM_REQUIRED | POWER_AWAYMODE_REQUIRED);
+}
+
+TEST_F(RuntimeTest, ThirtySecondsAfterResumeCamerasInUseStartAfresh) {
+    Start(kCameraInUse);
+    int nStarts = backend.ScriptOf("scripted:0").nStarts;
+    runtime->PowerSuspending();
+    TickAfter(50);
+    EXPECT_TRUE(runtime->PowerStateNow().fSuspending);
+    runtime->PowerResumed();
+    TickAfter(50);
+    EXPECT_NE(runtime->PowerStateNow().nResumeTick, 0u);
+    TickAfter(30000);
+    EXPECT_EQ(backend.ScriptOf("scripted:0").nStarts, nStarts);
+    TickAfter(50);
+    EXPECT_EQ(backend.ScriptOf("scripted:0").nStarts, nStarts + 1);
+    EXPECT_FALSE(runtime->PowerStateNow().fSuspending);
+    EXPECT_EQ(runtime->PowerStateNow().nResumeTick, 0u);
+}
+
+TEST_F(RuntimeTest, FirstTickListsAndRemovesDayFoldersPastRetention) {
+    std::string camera = dir.File("Bench_Cam");
+    ::mkdir(camera.c_str(), 0700);
+    ::mkdir((camera + "/20260101").c_str(), 0700);
+    ::mkdir((camera + "/20260301").c_str(), 0700);
+    Start(std::string(kCameraInUse) + "Days=10\r\n");
+    TickAfter(50);
+    struct stat st {};
+    EXPECT_TRUE(WaitFor([&] { return ::stat((camera + "/20260101").c_str(), &st) != 0; }));
+    EXPECT_EQ(::stat((camera + "/20260301").c_str(), &st), 0);
+    EXPECT_EQ(::stat((camera + ".lst").c_str(), &st), 0);
+}
+
+TEST_F(RuntimeTest, ShutdownStopsConnectionsAndCameras) {
+    Start(kCameraInUse);
+    ScriptedClient client;
+    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_EQ(client.Login("").nResult, 0u);
+    std::thread answer([&] {
+        ReceivedPacket packet;
+        if (client.ReceiveType(PT_DISCONNECT, packet))
+            client.SendEmpty(PT_DISCONNECT);
+    });
+    runtime->Shutdown();
+    answer.join();
+    EXPECT_FALSE(runtime->Cameras()[0].capture.fRunning);
+    for (const ConnectionInfo& info : runtime->Connections().Snapshot())
+        EXPECT_FALSE(info.fRunning);
+    EXPECT_EQ(power.calls.back(), POWER_CONTINUOUS);
+}
+
+} // namespace
+} // namespace brindle::test
