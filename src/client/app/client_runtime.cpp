@@ -12,12 +12,15 @@
 #include "platform/clock.h"
 #include "platform/data_folder.h"
 #include "platform/file_lock.h"
+#include "platform/power.h"
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
-#include <pthread.h>
+#include <poll.h>
 #include <string_view>
+#include <unistd.h>
 
 namespace brindle {
 
@@ -109,6 +112,18 @@ int ConnectServers(ClientContext& ctx, const ClientOptions& options) {
     return nRunning;
 }
 
+// Suspend and resume, as the power layer hears of them: the connection
+// threads take the time spent suspended off their clocks.
+class ClientPowerEvents : public PowerEvents {
+  public:
+    explicit ClientPowerEvents(ClientContext& ctx) : ctx_(ctx) {}
+    void PowerSuspending() override { ctx_.nSuspendTick = NonZeroTick(); }
+    void PowerResumed() override { ctx_.nResumeTick = NonZeroTick(); }
+
+  private:
+    ClientContext& ctx_;
+};
+
 // What the main window's minute timer does for the stored images: at every
 // new hour list each camera's images again, which also removes the day
 // folders past the retention period; a new date rebuilds the lists.
@@ -138,28 +153,50 @@ void ListingTickForAll(ClientContext& ctx, ListingClock& listingClock, int nDays
     }
 }
 
+// SIGINT and SIGTERM are caught, not blocked: a blocked signal would be
+// inherited blocked by the helper programs the power layer starts, which
+// then could not be stopped. The handler only writes the signal number into
+// a pipe that the main thread waits on.
+int g_stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int nSignal) {
+    char c = static_cast<char>(nSignal);
+    ssize_t n = ::write(g_stopPipe[1], &c, 1);
+    (void)n;
+}
+
+bool CatchStopSignals() {
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
 // Waits for SIGINT or SIGTERM, running the listing tick every minute.
-int WaitForStopSignal(ClientContext& ctx, const sigset_t& signals, int nDays) {
+int WaitForStopSignal(ClientContext& ctx, int nDays) {
     ListingClock listingClock;
     for (;;) {
         ListingTickForAll(ctx, listingClock, nDays);
-        timespec minute{60, 0};
-        int nSignal = sigtimedwait(&signals, nullptr, &minute);
-        if (nSignal > 0)
-            return nSignal;
+        pollfd p{g_stopPipe[0], POLLIN, 0};
+        if (::poll(&p, 1, 60000) > 0) {
+            char c = 0;
+            if (::read(g_stopPipe[0], &c, 1) == 1)
+                return c;
+        }
     }
 }
 
 } // namespace
 
 int RunHeadlessClient(const ClientOptions& options) {
-    // SIGINT and SIGTERM are taken by sigwait below; blocking them first makes
-    // every thread started later inherit the block.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    if (!CatchStopSignals()) {
+        std::fprintf(stderr, "BrindleView: cannot catch SIGINT and SIGTERM\n");
+        return 1;
+    }
 
     std::string dataFolder;
     uint32_t rc = OpenDataFolder("BrindleView", options.cDataDir, dataFolder);
@@ -188,15 +225,20 @@ int RunHeadlessClient(const ClientOptions& options) {
     ctx.pHost = &host;
     ctx.pNetwork = &network;
 
+    ClientPowerEvents powerEvents(ctx);
+    SleepWatcher sleepWatcher;
+    sleepWatcher.Start(&powerEvents);
+
     int nExit = 0;
     if (ConnectServers(ctx, options) == 0) {
         std::fprintf(stderr, "BrindleView: no server to connect; give one with --connect "
                              "HOST:PORT\n");
         nExit = 2;
     } else {
-        int nSignal = WaitForStopSignal(ctx, signals, static_cast<int>(settings.nDays));
+        int nSignal = WaitForStopSignal(ctx, static_cast<int>(settings.nDays));
         std::fprintf(stderr, "BrindleView: signal %d, stopping\n", nSignal);
     }
+    sleepWatcher.Stop();
     StopClientThreads(ctx);
     LogClose();
     return nExit;

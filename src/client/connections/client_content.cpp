@@ -106,11 +106,13 @@ ClientLink::Next ClientLink::FinishSettingsTransfer() {
     if (rc != 0)
         LogWrite("サーバ%sの設定ファイル保存に失敗(0x%08X)\r\n", Address(), rc);
     ::unlink(temp.c_str());
+    // The camera table is rebuilt before the link counts as online, so that
+    // whoever sees fOnline also sees the table.
     psp_.loadCameraInfo = 0;
     psp_.nSettingsChunk = -1;
     nEchoClock_ = Now();
-    psp_.fOnline = 1;
     LoadCameraInfo(ctx_, psp_);
+    psp_.fOnline = 1;
     host_.UpdateServerState(psp_);
     host_.SettingsTransferred(psp_);
     assembly_.SetGate(0);
