@@ -25,7 +25,7 @@ bench:
 	./scripts/run-bench.sh
 
 demo:
-	./scripts/demo.sh
+	PRESET=$(PRESET) ./scripts/demo.sh
 
 clean:
 	rm -rf build

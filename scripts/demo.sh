@@ -14,14 +14,9 @@ DEMO="$PWD/build/demo"
 
 ./scripts/bootstrap.sh
 cmake --preset "$PRESET" >/dev/null
-cmake --build --preset "$PRESET" --target BrindleView
-if ! cmake --build --preset "$PRESET" --target BrindleHost; then
-    echo "demo: BrindleHost cannot be built in this tree yet" >&2
-    exit 1
-fi
-BUILD="build/$PRESET"
-HOST_PROGRAM=$(find "$BUILD" -path "$BUILD/demo" -prune -o -type f -name BrindleHost -perm -u+x -print | head -n 1)
-VIEW_PROGRAM=$(find "$BUILD" -path "$BUILD/demo" -prune -o -type f -name BrindleView -perm -u+x -print | head -n 1)
+cmake --build --preset "$PRESET" --target BrindleHost BrindleView
+HOST_PROGRAM="build/$PRESET/bin/BrindleHost"
+VIEW_PROGRAM="build/$PRESET/bin/BrindleView"
 
 # A fresh server settings file each run: the test camera in use, its images
 # sent and saved every second, the time stamp at the bottom right.
