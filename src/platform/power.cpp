@@ -54,8 +54,24 @@ pid_t SpawnCommand(std::vector<std::string>& command, int stdinFd, int stdoutFd)
     for (std::string& arg : command)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
+    // The caller may block SIGTERM and SIGINT to take them through a signal
+    // thread; the helper must not inherit that mask, or stopping it with
+    // SIGTERM would wait for ever.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    int r = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int r = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return r == 0 ? pid : -1;
 }

@@ -6,6 +6,10 @@
 #include <atomic>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include <signal.h>
+
 namespace brindle::test {
 namespace {
 
@@ -78,6 +82,23 @@ TEST(SleepWatcher, ReportsSuspendAndResumeUntilStopped) {
     EXPECT_EQ(events.nSuspend, 1);
     watcher.Stop(); // ends the command that would run for half a minute
     EXPECT_FALSE(SleepWatcher({"/nonexistent/gdbus"}).Start(&events));
+}
+
+// The programs block SIGTERM in their threads to take it through a signal
+// thread; a helper that inherited the mask would never end on Stop().
+TEST(SleepWatcher, StopsAHelperStartedWhileSigtermIsBlocked) {
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTERM);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &block, &old), 0);
+    CountingEvents events;
+    SleepWatcher watcher({"sleep", "60"});
+    const bool fStarted = watcher.Start(&events);
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ASSERT_TRUE(fStarted);
+    const auto start = std::chrono::steady_clock::now();
+    watcher.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 } // namespace
