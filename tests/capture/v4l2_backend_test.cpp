@@ -96,23 +96,23 @@ TEST(V4l2Helpers, CompressedFormatIsChosenWhenOffered) {
 TEST(V4l2Device, NodesThatAreNoCamerasAreSkipped) {
     test::TempDir dir;
     for (const char* name : {"video0", "video10", "videox", "vbi0"})
-        std::ofstream(dir.Path() / name);
-    V4l2Backend backend(dir.Str());
+        std::ofstream(dir.File(name));
+    V4l2Backend backend(dir.Path());
     std::vector<CaptureDeviceInfo> devices;
     EXPECT_EQ(backend.Enumerate(devices), 0u);
     EXPECT_TRUE(devices.empty());
-    EXPECT_TRUE(backend.Handles(dir.Str() + "/video0"));
+    EXPECT_TRUE(backend.Handles(dir.File("video0")));
     EXPECT_FALSE(backend.Handles("testcam:0"));
     std::unique_ptr<CaptureStream> stream;
     std::string hint;
-    EXPECT_NE(backend.Start(dir.Str() + "/video0", {640, 480, 333333}, true, stream, hint), 0u);
+    EXPECT_NE(backend.Start(dir.File("video0"), {640, 480, 333333}, true, stream, hint), 0u);
     EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(backend.Start(dir.Str() + "/video7", {640, 480, 333333}, true, stream, hint),
+    EXPECT_EQ(backend.Start(dir.File("video7"), {640, 480, 333333}, true, stream, hint),
               ERROR_FILE_NOT_FOUND_CODE);
     std::vector<CaptureControl> controls;
-    EXPECT_EQ(backend.ListControls(dir.Str() + "/video0", controls), 0u); // none to list
+    EXPECT_EQ(backend.ListControls(dir.File("video0"), controls), 0u); // none to list
     EXPECT_TRUE(controls.empty());
-    EXPECT_NE(backend.SetControl(dir.Str() + "/video0", 1, 1), 0u);
+    EXPECT_NE(backend.SetControl(dir.File("video0"), 1, 1), 0u);
 }
 
 // Only where a camera is attached: list it, start it and take a frame.

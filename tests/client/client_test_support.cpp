@@ -1,10 +1,13 @@
 #include "client/client_test_support.h"
 
+#include "client/connections/client_thread.h"
 #include "common/error_codes.h"
+#include "common/log.h"
 #include "server/capture/jpeg_codec.h"
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -29,16 +32,6 @@ void Append32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 } // namespace
-
-bool WaitUntil(const std::function<bool()>& done, int limitMs) {
-    auto end = SteadyClock::now() + std::chrono::milliseconds(limitMs);
-    while (!done()) {
-        if (SteadyClock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 void QuickSleeper::Sleep(uint32_t ms) const {
     (void)ms;
@@ -133,23 +126,29 @@ std::vector<uint64_t> TestHost::PictureTimes() {
     return pictures_;
 }
 
+void ClientContextTest::SetUp() {
+    ctx.cDataFolder = dir.Path();
+    ctx.cSettingsFile = dir.File("BrindleView.ini");
+    ctx.cSaveFolder = dir.File("images");
+    std::filesystem::create_directory(ctx.cSaveFolder);
+    ctx.pHost = &host;
+    ctx.pClock = &clock;
+    ctx.pSleeper = &sleeper;
+    ctx.pNetwork = &network;
+    LogOpen(dir.File("BrindleView.log"));
+}
+
+void ClientContextTest::TearDown() {
+    StopClientThreads(ctx);
+    LogClose();
+}
+
 ScriptedServer::ScriptedServer() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listen_, 4);
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
     conn_.cPeerName = "client";
 }
 
 ScriptedServer::~ScriptedServer() {
     Close();
-    ::close(listen_);
 }
 
 void ScriptedServer::Close() {
@@ -161,10 +160,10 @@ void ScriptedServer::Close() {
 
 bool ScriptedServer::Accept(int limitMs) {
     Close();
-    pollfd p{listen_, POLLIN, 0};
+    pollfd p{listener_.Fd(), POLLIN, 0};
     if (::poll(&p, 1, limitMs) <= 0)
         return false;
-    int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = ::accept4(listener_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
         return false;
     timeval tv{0, 100000};
@@ -317,18 +316,6 @@ std::string ServerSettingsText(const std::vector<std::pair<std::string, std::str
                 "\r\nConnect=1\r\nUse=Yes\r\nFormatList=640x480x333333|320x240x333333|\r\n"
                 "Format=1\r\nQuality=80\r\n";
     return text;
-}
-
-uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second, int ms) {
-    SystemTime st;
-    st.wYear = static_cast<uint16_t>(year);
-    st.wMonth = static_cast<uint16_t>(month);
-    st.wDay = static_cast<uint16_t>(day);
-    st.wHour = static_cast<uint16_t>(hour);
-    st.wMinute = static_cast<uint16_t>(minute);
-    st.wSecond = static_cast<uint16_t>(second);
-    st.wMilliseconds = static_cast<uint16_t>(ms);
-    return SystemTimeToFileTime(st);
 }
 
 } // namespace brindle::test

@@ -7,7 +7,7 @@
 #include "client/connections/storage_link.h"
 #include "common/ini_file.h"
 #include "common/log.h"
-#include "common/test_support.h"
+#include "support/file_text.h"
 
 #include <deque>
 #include <filesystem>
@@ -101,27 +101,18 @@ class FakeStorage : public StorageLink {
     std::atomic<int> nPolls{0};
 };
 
-class StorageLinkTest : public ::testing::Test {
+class StorageLinkTest : public test::ClientContextTest {
   protected:
     void SetUp() override {
-        ctx.cDataFolder = dir.Path();
-        ctx.cSettingsFile = dir.File("BrindleView.ini");
-        ctx.cSaveFolder = dir.File("images");
-        fs::create_directory(ctx.cSaveFolder);
-        ctx.pHost = &host;
-        ctx.pClock = &clock;
-        ctx.pSleeper = &sleeper;
-        ctx.pNetwork = &network;
+        ClientContextTest::SetUp();
         server.fRelayed = true;
         server.pRelay = &storage.pipe;
         server.cPeerName = "server";
         storage.pipe.pServer = &server;
-        LogOpen(dir.File("BrindleView.log"));
     }
     void TearDown() override {
-        StopClientThreads(ctx);
+        ClientContextTest::TearDown();
         ImageCipherRelease(server.imageCipher);
-        LogClose();
     }
 
     void Send(uint16_t nType, std::vector<uint8_t> payload) {
@@ -163,14 +154,8 @@ class StorageLinkTest : public ::testing::Test {
         return payload;
     }
 
-    test::TempDir dir;
-    test::TestHost host;
-    test::TestClock clock;
-    test::QuickSleeper sleeper;
-    test::FakeNetwork network;
     FakeStorage storage;
     PacketConnection server;
-    ClientContext ctx;
 };
 
 TEST_F(StorageLinkTest, LogsInReceivesAndLetsTheRelayGo) {
