@@ -1,14 +1,12 @@
 #include "common/text_utils.h"
 
+#include "common/ascii.h"
+
 namespace brindle {
 
 namespace {
 
 constexpr size_t kNone = std::string_view::npos;
-
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool IsContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;

@@ -3,6 +3,7 @@
 #include "client/connections/server_params.h"
 #include "common/error_codes.h"
 #include "common/ini_text.h"
+#include "common/list_text.h"
 #include "common/md5.h"
 #include "common/settings.h"
 
@@ -50,20 +51,6 @@ void CopyValue(std::string_view from, std::string& to, std::string_view fromSect
     IniTextSet(to, toSection, toKey, SettingQuoteText(value ? *value : pcDefault));
 }
 
-// Section names of a "|"-separated list, empty items skipped.
-std::vector<std::string> SectionsOf(std::string_view list) {
-    std::vector<std::string> sections;
-    while (!list.empty()) {
-        size_t end = list.find('|');
-        if (end != 0)
-            sections.emplace_back(list.substr(0, end));
-        if (end == std::string_view::npos)
-            break;
-        list = list.substr(end + 1);
-    }
-    return sections;
-}
-
 } // namespace
 
 uint32_t ParseSettingsChunk(std::span<const uint8_t> payload, SettingsChunk& chunk) {
@@ -83,7 +70,7 @@ int CopyServerSettings(std::string_view serverText, std::string& iniText) {
     std::string pathList = list ? *list : std::string();
     IniTextSet(iniText, "Camera", "PathList", SettingQuoteText(pathList));
     int nCopied = 0;
-    for (const std::string& section : SectionsOf(pathList)) {
+    for (const std::string& section : ListSplitPlain(pathList)) {
         if (IniCheckEntry(section, "Name", "") != 0)
             continue; // a name the file cannot hold
         for (const CopiedKey& key : kCameraKeys)
