@@ -234,46 +234,42 @@ void ScriptedServer::SendAuth(const uint8_t challenge[16], uint64_t nStamp) {
     Send(PT_AUTH, payload);
 }
 
-void ScriptedServer::SendSettings(const std::string& text, size_t chunk,
-                                  std::vector<int32_t> numbers) {
-    size_t nCount = (text.size() + chunk - 1) / chunk;
+void ScriptedServer::SendPieces(uint16_t nType, std::span<const uint8_t> bytes, size_t chunk,
+                                std::vector<int32_t> numbers, size_t nHeader) {
+    size_t nCount = (bytes.size() + chunk - 1) / chunk;
     if (numbers.empty())
         for (size_t i = 1; i <= nCount; ++i)
             numbers.push_back(static_cast<int32_t>(i));
     for (int32_t number : numbers) {
-        size_t offset = std::min(static_cast<size_t>(number - 1) * chunk, text.size());
-        size_t n = std::min(chunk, text.size() - offset);
-        std::vector<uint8_t> payload;
-        Append32(payload, static_cast<uint32_t>(number));
-        Append32(payload, static_cast<uint32_t>(nCount));
-        Append32(payload, static_cast<uint32_t>(n));
-        payload.insert(payload.end(), text.begin() + static_cast<ptrdiff_t>(offset),
-                       text.begin() + static_cast<ptrdiff_t>(offset + n));
+        // A number beyond the content (a test of a broken server) carries no bytes.
+        size_t offset = std::min(static_cast<size_t>(number - 1) * chunk, bytes.size());
+        size_t n = std::min(chunk, bytes.size() - offset);
+        std::vector<uint8_t> payload =
+            PiecePayload(number, nCount, bytes.subspan(offset, n), nHeader);
         payload.resize(payload.size() + 3, 0);
-        Send(PT_CONNECT, payload);
+        Send(nType, payload);
     }
+}
+
+void ScriptedServer::SendSettings(const std::string& text, size_t chunk,
+                                  std::vector<int32_t> numbers) {
+    SendPieces(PT_CONNECT, BytesOf(text), chunk, std::move(numbers), 12);
 }
 
 void ScriptedServer::SendImageSet(const std::vector<uint8_t>& set, size_t chunk,
                                   std::vector<int32_t> order, uint16_t nType) {
-    size_t nCount = (set.size() + chunk - 1) / chunk;
-    if (order.empty())
-        for (size_t i = 1; i <= nCount; ++i)
-            order.push_back(static_cast<int32_t>(i));
-    for (int32_t number : order) {
-        // A number beyond the set (a test of a broken server) carries no bytes.
-        size_t offset = std::min(static_cast<size_t>(number - 1) * chunk, set.size());
-        size_t n = std::min(chunk, set.size() - offset);
-        std::vector<uint8_t> payload;
-        Append32(payload, static_cast<uint32_t>(number));
-        Append32(payload, static_cast<uint32_t>(nCount));
-        Append32(payload, static_cast<uint32_t>(n));
-        payload.resize(20, 0);
-        payload.insert(payload.end(), set.begin() + static_cast<ptrdiff_t>(offset),
-                       set.begin() + static_cast<ptrdiff_t>(offset + n));
-        payload.resize(payload.size() + 3, 0);
-        Send(nType, payload);
-    }
+    SendPieces(nType, set, chunk, std::move(order), 20);
+}
+
+std::vector<uint8_t> PiecePayload(int32_t number, size_t nCount, std::span<const uint8_t> piece,
+                                  size_t nHeader) {
+    std::vector<uint8_t> payload;
+    Append32(payload, static_cast<uint32_t>(number));
+    Append32(payload, static_cast<uint32_t>(nCount));
+    Append32(payload, static_cast<uint32_t>(piece.size()));
+    payload.resize(nHeader, 0);
+    payload.insert(payload.end(), piece.begin(), piece.end());
+    return payload;
 }
 
 std::vector<uint8_t> ImageSetBytes(const std::vector<TestImage>& images) {

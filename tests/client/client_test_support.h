@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brindle::test {
@@ -142,9 +144,26 @@ class ScriptedServer {
                       std::vector<int32_t> order = {}, uint16_t nType = PT_IMAGE);
 
   private:
+    // Pieces of `chunk` bytes of `bytes` as `nType` packets, in the order of
+    // `numbers` (empty: 1, 2, ...); each a PiecePayload with three spare
+    // bytes behind it.
+    void SendPieces(uint16_t nType, std::span<const uint8_t> bytes, size_t chunk,
+                    std::vector<int32_t> numbers, size_t nHeader);
+
     LoopbackListener listener_;
     PacketConnection conn_;
 };
+
+// The bytes of a text, for payloads.
+inline std::span<const uint8_t> BytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+// Piece `number` of `nCount` as the server sends settings text (nHeader
+// 12) and image sets (nHeader 20): the piece number, the count and the
+// piece length, zeros up to nHeader bytes, then the piece.
+std::vector<uint8_t> PiecePayload(int32_t number, size_t nCount, std::span<const uint8_t> piece,
+                                  size_t nHeader);
 
 // One image of an image set.
 struct TestImage {

@@ -179,25 +179,14 @@ TEST_F(StorageLinkTest, LogsInReceivesAndLetsTheRelayGo) {
               std::string::npos);
 
     std::string settings = test::ServerSettingsText({{"/dev/a", "Cam"}});
-    std::vector<uint8_t> chunk = {1, 0, 0, 0, 1, 0, 0, 0};
-    uint32_t n = static_cast<uint32_t>(settings.size());
-    for (int i = 0; i < 4; ++i)
-        chunk.push_back(static_cast<uint8_t>(n >> (8 * i)));
-    chunk.insert(chunk.end(), settings.begin(), settings.end());
-    Send(PT_CONNECT, chunk);
+    Send(PT_CONNECT, test::PiecePayload(1, 1, test::BytesOf(settings), 12));
     ASSERT_TRUE(WaitUntil([&] { return psp->fOnline.load() == 1; }));
     EXPECT_NE(test::ReadFileText(psp->cServerIni).find("Webdav=box"), std::string::npos);
 
     std::vector<uint8_t> jpeg = test::TestJpeg(16, 16, 3);
     std::vector<uint8_t> set =
         test::ImageSetBytes({{test::FileTimeOf(2024, 2, 3, 4, 5, 6, 7), 1, jpeg, 1, 0}});
-    std::vector<uint8_t> piece = {1, 0, 0, 0, 1, 0, 0, 0};
-    n = static_cast<uint32_t>(set.size());
-    for (int i = 0; i < 4; ++i)
-        piece.push_back(static_cast<uint8_t>(n >> (8 * i)));
-    piece.resize(20, 0);
-    piece.insert(piece.end(), set.begin(), set.end());
-    Send(PT_IMAGE + 3, piece);
+    Send(PT_IMAGE + 3, test::PiecePayload(1, 1, set, 20));
     ASSERT_TRUE(WaitUntil([&] { return host.nPictures.load() == 1; }));
     EXPECT_EQ(test::ReadFileText(dir.File("images/remote/Cam/20240203/040506-007.jpg")),
               std::string(jpeg.begin(), jpeg.end()));
