@@ -2,6 +2,7 @@
 
 #include "client/connections/client_thread.h"
 #include "common/error_codes.h"
+#include "common/little_endian.h"
 #include "common/log.h"
 #include "server/capture/jpeg_codec.h"
 
@@ -20,15 +21,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-void Store32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 void Append32(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t b[4];
-    Store32(b, v);
-    out.insert(out.end(), b, b + 4);
+    out.resize(out.size() + 4);
+    StoreLe32(out.data() + out.size() - 4, v);
 }
 
 } // namespace
@@ -222,15 +217,15 @@ void ScriptedServer::SendResult(uint16_t nAnswered, uint32_t nCode) {
     std::vector<uint8_t> payload(8, 0);
     payload[0] = static_cast<uint8_t>(nAnswered);
     payload[1] = static_cast<uint8_t>(nAnswered >> 8);
-    Store32(payload.data() + 4, nCode);
+    StoreLe32(payload.data() + 4, nCode);
     Send(PT_RESULT, payload);
 }
 
 void ScriptedServer::SendAuth(const uint8_t challenge[16], uint64_t nStamp) {
     std::vector<uint8_t> payload(32, 0);
     std::copy(challenge, challenge + 16, payload.begin());
-    Store32(payload.data() + 16, static_cast<uint32_t>(nStamp));
-    Store32(payload.data() + 20, static_cast<uint32_t>(nStamp >> 32));
+    StoreLe32(payload.data() + 16, static_cast<uint32_t>(nStamp));
+    StoreLe32(payload.data() + 20, static_cast<uint32_t>(nStamp >> 32));
     Send(PT_AUTH, payload);
 }
 
