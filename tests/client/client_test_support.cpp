@@ -175,15 +175,8 @@ bool ScriptedServer::Expect(uint16_t nType, std::vector<uint8_t>* payload, int l
         int64_t n = ReceivePacket(conn_, PacketSide::Server, packet, nError);
         if (n == 0)
             return false;
-        if (n < 0)
-            continue;
-        PacketHeader header = PacketHeaderRead(packet.data());
-        if (header.type != nType)
-            continue;
-        if (payload)
-            payload->assign(packet.begin() + PACKET_HEADER_SIZE,
-                            packet.begin() + PACKET_HEADER_SIZE + header.length);
-        return true;
+        if (n > 0 && PacketIs(packet, nType, payload))
+            return true;
     }
     return false;
 }
@@ -254,6 +247,16 @@ void ScriptedServer::SendSettings(const std::string& text, size_t chunk,
 void ScriptedServer::SendImageSet(const std::vector<uint8_t>& set, size_t chunk,
                                   std::vector<int32_t> order, uint16_t nType) {
     SendPieces(nType, set, chunk, std::move(order), 20);
+}
+
+bool PacketIs(const std::vector<uint8_t>& packet, uint16_t nType, std::vector<uint8_t>* payload) {
+    PacketHeader header = PacketHeaderRead(packet.data());
+    if (header.type != nType)
+        return false;
+    if (payload)
+        payload->assign(packet.begin() + PACKET_HEADER_SIZE,
+                        packet.begin() + PACKET_HEADER_SIZE + header.length);
+    return true;
 }
 
 std::vector<uint8_t> PiecePayload(int32_t number, size_t nCount, std::span<const uint8_t> piece,

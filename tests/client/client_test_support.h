@@ -154,6 +154,10 @@ class ScriptedServer {
     PacketConnection conn_;
 };
 
+// True when a received packet has type nType; its payload then goes to
+// `payload` when one is given.
+bool PacketIs(const std::vector<uint8_t>& packet, uint16_t nType, std::vector<uint8_t>* payload);
+
 // The bytes of a text, for payloads.
 inline std::span<const uint8_t> BytesOf(std::string_view text) {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};

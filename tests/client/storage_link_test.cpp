@@ -135,15 +135,8 @@ class StorageLinkTest : public test::ClientContextTest {
         std::vector<uint8_t> packet;
         return WaitUntil([&] {
             uint32_t nError = 0;
-            if (ReceivePacket(server, PacketSide::Server, packet, nError) <= 0)
-                return false;
-            PacketHeader header = PacketHeaderRead(packet.data());
-            if (header.type != nType)
-                return false;
-            if (payload)
-                payload->assign(packet.begin() + PACKET_HEADER_SIZE,
-                                packet.begin() + PACKET_HEADER_SIZE + header.length);
-            return true;
+            return ReceivePacket(server, PacketSide::Server, packet, nError) > 0 &&
+                   test::PacketIs(packet, nType, payload);
         });
     }
 
