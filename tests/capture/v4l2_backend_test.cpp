@@ -2,14 +2,13 @@
 #include "server/capture/v4l2_backend.h"
 
 #include "capture_test_util.h"
+#include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace brindle {
 namespace {
@@ -130,11 +129,7 @@ TEST(V4l2Device, CapturesAFrameWhenACameraIsPresent) {
         << hint;
     CaptureFrame frame;
     uint32_t nError = 1;
-    for (int nTry = 0; nTry < 100 && nError != 0; ++nTry) {
-        nError = stream->NewestFrame(frame);
-        if (nError != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    test::WaitUntil([&] { return (nError = stream->NewestFrame(frame)) == 0; }, 5000, 50);
     EXPECT_EQ(nError, 0u);
     EXPECT_GT(frame.nWidth, 0);
     EXPECT_EQ(stream->Stop(), 0u);
