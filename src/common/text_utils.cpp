@@ -46,6 +46,13 @@ size_t SkipHeaderBlanks(std::string_view header, size_t i) {
 
 } // namespace
 
+std::string_view TrimSpaceTab(std::string_view text) {
+    size_t start = text.find_first_not_of(" \t");
+    if (start == kNone)
+        return {};
+    return text.substr(start, text.find_last_not_of(" \t") - start + 1);
+}
+
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

@@ -99,6 +99,18 @@ TEST(TextSearch, Utf8FitLengthNeverCutsACharacter) {
     EXPECT_EQ(Utf8FitLength("\xE8\xA1", 1), 1u) << "a broken sequence is single bytes";
 }
 
+TEST(TextTrim, TrimSpaceTabTakesOnlySpacesAndTabsAtTheEnds) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"", ""},
+        {" \t ", ""},
+        {"x", "x"},
+        {" \tsrv 1:80\t ", "srv 1:80"},
+        {"\r srv\n", "\r srv\n"},
+    };
+    for (const auto& [text, trimmed] : cases)
+        EXPECT_EQ(TrimSpaceTab(text), trimmed) << text;
+}
+
 TEST(AsciiRules, HexDigitsAndCaseFoldStopAtTheirRanges) {
     // The neighbours of each range ("/", ":", "@", "G", "`", "g") and bytes
     // from 0x80 are no digits.

@@ -14,14 +14,6 @@ namespace brindle {
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view text) {
-    size_t start = text.find_first_not_of(" \t");
-    if (start == std::string_view::npos)
-        return {};
-    size_t end = text.find_last_not_of(" \t");
-    return text.substr(start, end - start + 1);
-}
-
 bool IsYes(const std::optional<std::string>& value) {
     return value && IniNameEqual(*value, "Yes");
 }
@@ -68,7 +60,7 @@ CameraInfo ReadCamera(std::string_view text, const std::string& section) {
 } // namespace
 
 bool ParseServerText(std::string_view text, std::string& cAddress, int32_t& nPort) {
-    text = TrimBlanks(text);
+    text = TrimSpaceTab(text);
     size_t colon = text.find(':');
     std::string_view address = text.substr(0, colon);
     int32_t port = 0;
