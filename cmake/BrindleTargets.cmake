@@ -12,11 +12,12 @@ endfunction()
 
 # brindle_test(NAME SOURCES ... [DEPS ...])
 # One GoogleTest binary per subsystem; every test case becomes a CTest test.
+# The shared helpers of tests/support come with it.
 function(brindle_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} brindle_test_support GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_compile_definitions(${name} PRIVATE
     BRINDLE_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
     BRINDLE_BINARY_DIR="${PROJECT_BINARY_DIR}")

@@ -1,6 +1,8 @@
 #include "common/ini_text.h"
 
+#include "common/ascii.h"
 #include "common/error_codes.h"
+#include "common/text_utils.h"
 
 namespace brindle {
 
@@ -20,22 +22,14 @@ struct Line {
     std::string_view value;
 };
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
 std::string_view Trim(std::string_view s) {
     size_t b = 0;
-    while (b < s.size() && IsBlank(s[b]))
+    while (b < s.size() && IsSettingBlank(s[b]))
         ++b;
     size_t e = s.size();
-    while (e > b && IsBlank(s[e - 1]))
+    while (e > b && IsSettingBlank(s[e - 1]))
         --e;
     return s.substr(b, e - b);
-}
-
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 void ClassifyLine(std::string_view text, Line& line) {
@@ -61,7 +55,7 @@ void ClassifyLine(std::string_view text, Line& line) {
     line.kind = LineKind::Key;
     line.name = Trim(content.substr(0, eq));
     size_t vb = eq + 1;
-    while (vb < content.size() && IsBlank(content[vb]))
+    while (vb < content.size() && IsSettingBlank(content[vb]))
         ++vb;
     line.valueBegin = line.begin + vb;
     line.value = Trim(content.substr(vb));
@@ -160,13 +154,7 @@ void InsertLines(std::string& text, size_t pos, const std::string& newLines, std
 } // namespace
 
 bool IniNameEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    }
-    return true;
+    return EqualNoCase(a, b);
 }
 
 std::string_view IniUnquote(std::string_view value) {

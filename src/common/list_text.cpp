@@ -1,5 +1,6 @@
 #include "common/list_text.h"
 
+#include "common/ascii.h"
 #include "common/text_utils.h"
 
 #include <algorithm>
@@ -7,10 +8,6 @@
 namespace brindle {
 
 namespace {
-
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool LessNoCase(std::string_view a, std::string_view b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -49,6 +46,19 @@ std::vector<std::string> ListSplit(std::string_view text) {
         }
     }
     finish();
+    return items;
+}
+
+std::vector<std::string> ListSplitPlain(std::string_view text) {
+    std::vector<std::string> items;
+    while (!text.empty()) {
+        size_t end = text.find('|');
+        if (end != 0)
+            items.emplace_back(text.substr(0, end));
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 1);
+    }
     return items;
 }
 

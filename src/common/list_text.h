@@ -21,6 +21,10 @@ inline constexpr size_t LIST_TEXT_MAX = 4095;
 // so is an item equal to an earlier one.
 std::vector<std::string> ListSplit(std::string_view text);
 
+// The items of a list written without the escape, as the camera section
+// lists are: split at every "|", empty items skipped, repeated items kept.
+std::vector<std::string> ListSplitPlain(std::string_view text);
+
 // The list text of `items`, escaping "|", dropping items from the end until
 // the text holds at most `maxBytes` bytes.
 std::string ListJoin(const std::vector<std::string>& items, size_t maxBytes = LIST_TEXT_MAX);

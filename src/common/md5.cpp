@@ -1,5 +1,7 @@
 #include "common/md5.h"
 
+#include "common/little_endian.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -28,8 +30,7 @@ uint32_t RotateLeft(uint32_t x, unsigned n) {
 void Transform(uint32_t state[4], const uint8_t block[64]) {
     uint32_t m[16];
     for (int i = 0; i < 16; ++i)
-        m[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 |
-               uint32_t(block[i * 4 + 2]) << 16 | uint32_t(block[i * 4 + 3]) << 24;
+        m[i] = LoadLe32(block + i * 4);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     for (unsigned i = 0; i < 64; ++i) {
         unsigned round = i / 16;
@@ -105,13 +106,10 @@ void Md5Final(Md5Context& context, uint8_t digest[MD5_DIGEST_SIZE]) {
     size_t used = context.nBytes % 64;
     Md5Update(context, kPadding, used < 56 ? 56 - used : 120 - used);
     uint8_t length[8];
-    for (int i = 0; i < 8; ++i)
-        length[i] = static_cast<uint8_t>(bits >> (8 * i));
+    StoreLe64(length, bits);
     Md5Update(context, length, sizeof length);
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j)
-            digest[4 * i + j] = static_cast<uint8_t>(context.state[i] >> (8 * j));
-    }
+    for (int i = 0; i < 4; ++i)
+        StoreLe32(digest + 4 * i, context.state[i]);
 }
 
 std::string Md5HexOf(std::string_view bytes) {

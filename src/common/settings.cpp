@@ -1,11 +1,11 @@
 #include "common/settings.h"
 
+#include "common/ascii.h"
 #include "common/error_codes.h"
 #include "common/ini_file.h"
 #include "common/ini_text.h"
 #include "common/text_utils.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -77,37 +77,27 @@ void StoreNumber(void* p, unsigned width, uint32_t value) {
         *static_cast<uint32_t*>(p) = value;
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // "%lX" / "%ld" / "%lu" reading: leading blanks, an optional sign (and "0x"
 // for hexadecimal), digits up to the first other byte, wrapping like the
 // 32-bit conversions. nullopt when there is no digit.
 std::optional<uint32_t> ParseNumber(std::string_view s, bool hex) {
     size_t i = 0;
-    while (i < s.size() && IsBlank(s[i]))
+    while (i < s.size() && IsSettingBlank(s[i]))
         ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-'))
         negative = s[i++] == '-';
+    const int base = hex ? 16 : 10;
     if (hex && i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 2])))
+        HexDigitValue(s[i + 2]) >= 0)
         i += 2;
     uint32_t value = 0;
     size_t digits = 0;
     for (; i < s.size(); ++i, ++digits) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        unsigned d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (hex && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (hex && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
+        int d = HexDigitValue(s[i]);
+        if (d < 0 || d >= base)
             break;
-        value = value * (hex ? 16u : 10u) + d;
+        value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(d);
     }
     if (digits == 0)
         return std::nullopt;
@@ -116,7 +106,7 @@ std::optional<uint32_t> ParseNumber(std::string_view s, bool hex) {
 
 std::optional<double> ParseDouble(std::string_view s) {
     size_t i = 0;
-    while (i < s.size() && IsBlank(s[i]))
+    while (i < s.size() && IsSettingBlank(s[i]))
         ++i;
     if (i < s.size() && s[i] == '+')
         ++i;
@@ -254,7 +244,7 @@ std::string SettingQuoteText(std::string_view text) {
     if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
         text.back() == text.front())
         quote = text.front();
-    else if (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back())))
+    else if (!text.empty() && (IsSettingBlank(text.front()) || IsSettingBlank(text.back())))
         quote = '"';
     if (quote == 0)
         return std::string(text);

@@ -1,14 +1,12 @@
 #include "common/text_utils.h"
 
+#include "common/ascii.h"
+
 namespace brindle {
 
 namespace {
 
 constexpr size_t kNone = std::string_view::npos;
-
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool IsContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -47,6 +45,13 @@ size_t SkipHeaderBlanks(std::string_view header, size_t i) {
 }
 
 } // namespace
+
+std::string_view TrimSpaceTab(std::string_view text) {
+    size_t start = text.find_first_not_of(" \t");
+    if (start == kNone)
+        return {};
+    return text.substr(start, text.find_last_not_of(" \t") - start + 1);
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())

@@ -22,6 +22,9 @@ size_t Utf8CharLength(std::string_view text, size_t pos);
 // multi-byte character.
 size_t Utf8FitLength(std::string_view text, size_t maxBytes);
 
+// `text` without the spaces and tabs at either end.
+std::string_view TrimSpaceTab(std::string_view text);
+
 // Equality without regard to ASCII case.
 bool EqualNoCase(std::string_view a, std::string_view b);
 

@@ -1,5 +1,6 @@
 #include "platform/netinfo.h"
 
+#include "common/ascii.h"
 #include "common/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/os_error.h"
@@ -30,24 +31,14 @@ std::string_view NextField(std::string_view& line) {
     return field;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // "aa:bb:cc:dd:ee:ff" into the low 6 bytes, first byte lowest.
 bool ParseEthernet(std::string_view text, uint64_t& mac) {
     if (text.size() != 17)
         return false;
     uint64_t value = 0;
     for (size_t i = 0; i < 6; ++i) {
-        int hi = HexDigit(text[i * 3]);
-        int lo = HexDigit(text[i * 3 + 1]);
+        int hi = HexDigitValue(text[i * 3]);
+        int lo = HexDigitValue(text[i * 3 + 1]);
         if (hi < 0 || lo < 0 || (i < 5 && text[i * 3 + 2] != ':'))
             return false;
         value |= static_cast<uint64_t>(hi * 16 + lo) << (8 * i);
@@ -61,7 +52,7 @@ bool ParseFlags(std::string_view text, unsigned long& flags) {
         return false;
     unsigned long value = 0;
     for (size_t i = 2; i < text.size(); ++i) {
-        int d = HexDigit(text[i]);
+        int d = HexDigitValue(text[i]);
         if (d < 0)
             return false;
         value = value * 16 + static_cast<unsigned long>(d);

@@ -17,14 +17,4 @@ inline const Sleeper& SleeperOf(const PacketConnection& conn) {
     return conn.pSleeper ? *conn.pSleeper : SystemSleeper();
 }
 
-inline uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline void Store32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 } // namespace brindle::codec

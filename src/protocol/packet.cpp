@@ -1,29 +1,12 @@
 #include "protocol/packet.h"
 
+#include "common/little_endian.h"
+
 #include <array>
 
 namespace brindle {
 
 namespace {
-
-uint16_t Load16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void Store16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Store32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Built from the reversed polynomial 0x8408; compile-time constants, so they
 // exist before the first connection. Table k advances a byte through k + 1
@@ -58,10 +41,10 @@ PacketHeader PacketHeaderRead(const uint8_t* p) {
     header.magic[1] = p[1];
     header.version_major = p[2];
     header.version_minor = p[3];
-    header.length = Load32(p + 4);
-    header.type = Load16(p + 8);
-    header.checksum = Load16(p + 10);
-    header.flags = Load32(p + 12);
+    header.length = LoadLe32(p + 4);
+    header.type = LoadLe16(p + 8);
+    header.checksum = LoadLe16(p + 10);
+    header.flags = LoadLe32(p + 12);
     return header;
 }
 
@@ -70,10 +53,10 @@ void PacketHeaderWrite(uint8_t* p, const PacketHeader& header) {
     p[1] = header.magic[1];
     p[2] = header.version_major;
     p[3] = header.version_minor;
-    Store32(p + 4, header.length);
-    Store16(p + 8, header.type);
-    Store16(p + 10, header.checksum);
-    Store32(p + 12, header.flags);
+    StoreLe32(p + 4, header.length);
+    StoreLe16(p + 8, header.type);
+    StoreLe16(p + 10, header.checksum);
+    StoreLe32(p + 12, header.flags);
 }
 
 const char* PacketTypeName(uint32_t type) {

@@ -1,4 +1,5 @@
 #include "common/error_codes.h"
+#include "common/little_endian.h"
 #include "common/log.h"
 #include "protocol/codec_internal.h"
 #include "protocol/scrambler.h"
@@ -66,7 +67,7 @@ uint32_t Decipher(ImageCipherState& cipher, std::span<uint8_t> wire, PacketHeade
         return 0;
     uint32_t err = DecipherImage(cipher, payload, nSalt, header);
     if (err == 0)
-        codec::Store32(wire.data() + PACKET_LENGTH_OFFSET, header.length);
+        StoreLe32(wire.data() + PACKET_LENGTH_OFFSET, header.length);
     return err;
 }
 
@@ -113,7 +114,7 @@ uint32_t Inflate(std::span<const uint8_t> wire, const PacketHeader& header,
     if (limit.fExact ? nOut != limit.nCapacity : nOut > limit.nCapacity)
         return limit.fExact ? ERR_INFLATE_DATA : ERROR_BUFFER_OVERFLOW_CODE;
     std::copy_n(wire.data(), PACKET_HEADER_SIZE, inflated.data());
-    codec::Store32(inflated.data() + PACKET_LENGTH_OFFSET, static_cast<uint32_t>(nOut));
+    StoreLe32(inflated.data() + PACKET_LENGTH_OFFSET, static_cast<uint32_t>(nOut));
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "common/error_codes.h"
 #include "common/error_text.h"
+#include "common/little_endian.h"
 #include "common/log.h"
 #include "platform/os_error.h"
 #include "protocol/codec_internal.h"
@@ -15,7 +16,6 @@
 namespace brindle {
 
 using codec::ClockOf;
-using codec::Load32;
 using codec::SleeperOf;
 
 namespace {
@@ -153,7 +153,7 @@ void LogSent(const PacketConnection& conn, uint16_t nType, const uint8_t* pPaylo
              uint32_t nLength) {
     if (nType == PT_RESULT && nLength >= 8) {
         uint16_t nAnswered = static_cast<uint16_t>(pPayload[0] | (pPayload[1] << 8));
-        uint32_t nCode = Load32(pPayload + 4);
+        uint32_t nCode = LoadLe32(pPayload + 4);
         LogWrite("%sへ%s要求結果送信(0x%08X-%s)\r\n", conn.cPeerName.c_str(),
                  PacketTypeName(nAnswered), nCode, ErrorText(nCode).c_str());
         return;

@@ -1,5 +1,6 @@
 #include "protocol/scrambler.h"
 
+#include "common/ascii.h"
 #include "protocol/des.h"
 #include "protocol/salt_table.h"
 
@@ -20,17 +21,8 @@ KeyBlock KeyBlockAt(unsigned nIndex) {
 // Value of a hexadecimal digit; anything else counts as 0, since stored
 // secrets are read without validation.
 uint8_t HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return static_cast<uint8_t>(c - '0');
-    if (c >= 'A' && c <= 'F')
-        return static_cast<uint8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f')
-        return static_cast<uint8_t>(c - 'a' + 10);
-    return 0;
-}
-
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    int d = HexDigitValue(c);
+    return static_cast<uint8_t>(d < 0 ? 0 : d);
 }
 
 } // namespace
@@ -87,7 +79,7 @@ std::string TextToStampedSecret(std::string_view text, uint64_t& nStamp) {
     size_t slash = text.find('/');
     if (slash == std::string_view::npos)
         return TextToSecret(text);
-    for (size_t i = slash + 1; i < text.size() && IsHexDigit(text[i]); ++i)
+    for (size_t i = slash + 1; i < text.size() && HexDigitValue(text[i]) >= 0; ++i)
         nStamp = (nStamp << 4) | HexValue(text[i]);
     return TextToSecret(text.substr(0, slash));
 }

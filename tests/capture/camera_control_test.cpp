@@ -113,7 +113,7 @@ TEST_F(CameraControlTest, FrameCycleStateSurvivesARestart) {
 TEST(TestCameraPipeline, LeavesDecodableJpegsInTheDatedFolder) {
     test::TempDir dir;
     test::LogCapture log(dir);
-    std::string file = (dir.Path() / "BrindleHost.ini").string();
+    std::string file = dir.File("BrindleHost.ini");
     for (auto [key, value] : {std::pair{"Use", "Yes"},
                               {"Save", "Yes"},
                               {"Send", "Yes"},
@@ -122,7 +122,7 @@ TEST(TestCameraPipeline, LeavesDecodableJpegsInTheDatedFolder) {
                               {"Format", "0"},
                               {"Quality", "60"}})
         ASSERT_EQ(IniWriteKey(file, "testcam:0", key, value), 0u);
-    std::filesystem::create_directory(dir.Path() / "images");
+    std::filesystem::create_directory(dir.File("images"));
 
     ManualClock clock;
     clock.SetLocalNow(SystemTime{.wYear = 2025, .wMonth = 1, .wDay = 2, .wHour = 3});
@@ -140,14 +140,14 @@ TEST(TestCameraPipeline, LeavesDecodableJpegsInTheDatedFolder) {
     shared.nConnectionStatus = CONNECTION_CONNECTED;
     PowerState power;
     NoFrameCycleEvents events;
-    FrameCycleContext context{clock, shared, (dir.Path() / "images").string(), power, events};
+    FrameCycleContext context{clock, shared, dir.File("images"), power, events};
     for (uint16_t nSecond = 1; nSecond <= 3; ++nSecond) {
         clock.Advance(1000);
         clock.SetLocalNow(
             SystemTime{.wYear = 2025, .wMonth = 1, .wDay = 2, .wHour = 3, .wSecond = nSecond});
         RunFrameCycle(cameras[0], 0, context);
     }
-    std::filesystem::path day = dir.Path() / "images" / "Brindle_Test_Camera" / "20250102";
+    std::filesystem::path day = dir.File("images/Brindle_Test_Camera/20250102");
     for (const char* name : {"030001-000.jpg", "030002-000.jpg", "030003-000.jpg"}) {
         DecodedImage image;
         ASSERT_EQ(DecodeJpegFile((day / name).string(), image), 0u) << name;

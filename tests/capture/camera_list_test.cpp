@@ -44,7 +44,7 @@ class CameraListTest : public ::testing::Test {
 
     test::TempDir dir_;
     test::LogCapture log_{dir_};
-    std::string file_ = (dir_.Path() / "BrindleHost.ini").string();
+    std::string file_ = dir_.File("BrindleHost.ini");
     ScriptedBackend backend_;
 };
 

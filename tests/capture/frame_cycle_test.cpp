@@ -116,7 +116,7 @@ class FrameCycleTest : public ::testing::Test {
     PowerState power_;
     RecordingEvents events_;
     ServerShared shared_;
-    FrameCycleContext context_{clock_, shared_, dir_.Str(), power_, events_};
+    FrameCycleContext context_{clock_, shared_, dir_.Path(), power_, events_};
     ScriptedBackend backend_;
     CameraEntry camera_;
     int nCycle_ = 0;
@@ -233,7 +233,7 @@ TEST_F(FrameCycleTest, SavesEveryFrameAndQueuesOnlyWhileLoggedIn) {
     EXPECT_EQ(events_.nSaved, 2);
     EXPECT_EQ(SavedFiles(), 2u);
     DecodedImage image;
-    std::string path = (dir_.Path() / "Cam" / "20240610" / "100002-000.jpg").string();
+    std::string path = dir_.File("Cam/20240610/100002-000.jpg");
     ASSERT_EQ(DecodeJpegFile(path, image), 0u);
     EXPECT_EQ(image.nWidth, 64);
     EXPECT_EQ(image.nHeight, 48);

@@ -219,17 +219,16 @@ TEST(JpegCodec, HugeDeclaredSizeIsRefused) {
 
 TEST(JpegCodec, DecodesFiles) {
     test::TempDir dir;
-    std::string path = (dir.Path() / "grey.jpg").string();
+    std::string path = dir.File("grey.jpg");
     std::vector<uint8_t> jpeg = GreyJpeg(8, 8, 200);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
     DecodedImage image;
     EXPECT_EQ(DecodeJpegFile(path, image), 0u);
     EXPECT_EQ(image.nHeight, 8);
-    EXPECT_EQ(DecodeJpegFile((dir.Path() / "missing.jpg").string(), image),
-              ERROR_FILE_NOT_FOUND_CODE);
-    std::ofstream(dir.Path() / "empty.jpg");
-    EXPECT_EQ(DecodeJpegFile((dir.Path() / "empty.jpg").string(), image), ERROR_INVALID_DATA_CODE);
+    EXPECT_EQ(DecodeJpegFile(dir.File("missing.jpg"), image), ERROR_FILE_NOT_FOUND_CODE);
+    std::ofstream(dir.File("empty.jpg"));
+    EXPECT_EQ(DecodeJpegFile(dir.File("empty.jpg"), image), ERROR_INVALID_DATA_CODE);
 }
 
 } // namespace

@@ -54,7 +54,7 @@ TEST(StampFont, QFontAndLogFontMapBothWays) {
 TEST(StampFont, ListReadsTheFontAndTheStampUsesIt) {
     test::TempDir dir;
     test::LogCapture log(dir);
-    std::string file = (dir.Path() / "BrindleHost.ini").string();
+    std::string file = dir.File("BrindleHost.ini");
     ScriptedBackend backend;
     CaptureDeviceInfo device;
     device.friendlyName = "Cam";

@@ -108,7 +108,7 @@ TEST(TestCamera, ControlsAreASliderACheckBoxAndAMenu) {
 // "--test-camera [N]" wins over the "TestCamera" setting.
 TEST(TestCamera, SwitchedOnByOptionOrSetting) {
     test::TempDir dir;
-    std::string file = (dir.Path() / "BrindleHost.ini").string();
+    std::string file = dir.File("BrindleHost.ini");
     struct Case {
         std::vector<std::string> arguments;
         int nCount;

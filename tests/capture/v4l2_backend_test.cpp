@@ -2,14 +2,13 @@
 #include "server/capture/v4l2_backend.h"
 
 #include "capture_test_util.h"
+#include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace brindle {
 namespace {
@@ -96,23 +95,23 @@ TEST(V4l2Helpers, CompressedFormatIsChosenWhenOffered) {
 TEST(V4l2Device, NodesThatAreNoCamerasAreSkipped) {
     test::TempDir dir;
     for (const char* name : {"video0", "video10", "videox", "vbi0"})
-        std::ofstream(dir.Path() / name);
-    V4l2Backend backend(dir.Str());
+        std::ofstream(dir.File(name));
+    V4l2Backend backend(dir.Path());
     std::vector<CaptureDeviceInfo> devices;
     EXPECT_EQ(backend.Enumerate(devices), 0u);
     EXPECT_TRUE(devices.empty());
-    EXPECT_TRUE(backend.Handles(dir.Str() + "/video0"));
+    EXPECT_TRUE(backend.Handles(dir.File("video0")));
     EXPECT_FALSE(backend.Handles("testcam:0"));
     std::unique_ptr<CaptureStream> stream;
     std::string hint;
-    EXPECT_NE(backend.Start(dir.Str() + "/video0", {640, 480, 333333}, true, stream, hint), 0u);
+    EXPECT_NE(backend.Start(dir.File("video0"), {640, 480, 333333}, true, stream, hint), 0u);
     EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(backend.Start(dir.Str() + "/video7", {640, 480, 333333}, true, stream, hint),
+    EXPECT_EQ(backend.Start(dir.File("video7"), {640, 480, 333333}, true, stream, hint),
               ERROR_FILE_NOT_FOUND_CODE);
     std::vector<CaptureControl> controls;
-    EXPECT_EQ(backend.ListControls(dir.Str() + "/video0", controls), 0u); // none to list
+    EXPECT_EQ(backend.ListControls(dir.File("video0"), controls), 0u); // none to list
     EXPECT_TRUE(controls.empty());
-    EXPECT_NE(backend.SetControl(dir.Str() + "/video0", 1, 1), 0u);
+    EXPECT_NE(backend.SetControl(dir.File("video0"), 1, 1), 0u);
 }
 
 // Only where a camera is attached: list it, start it and take a frame.
@@ -130,11 +129,7 @@ TEST(V4l2Device, CapturesAFrameWhenACameraIsPresent) {
         << hint;
     CaptureFrame frame;
     uint32_t nError = 1;
-    for (int nTry = 0; nTry < 100 && nError != 0; ++nTry) {
-        nError = stream->NewestFrame(frame);
-        if (nError != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    test::WaitUntil([&] { return (nError = stream->NewestFrame(frame)) == 0; }, 5000, 50);
     EXPECT_EQ(nError, 0u);
     EXPECT_GT(frame.nWidth, 0);
     EXPECT_EQ(stream->Stop(), 0u);

@@ -1,10 +1,14 @@
 #include "client/client_test_support.h"
 
+#include "client/connections/client_thread.h"
 #include "common/error_codes.h"
+#include "common/little_endian.h"
+#include "common/log.h"
 #include "server/capture/jpeg_codec.h"
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,28 +21,12 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-void Store32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 void Append32(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t b[4];
-    Store32(b, v);
-    out.insert(out.end(), b, b + 4);
+    out.resize(out.size() + 4);
+    StoreLe32(out.data() + out.size() - 4, v);
 }
 
 } // namespace
-
-bool WaitUntil(const std::function<bool()>& done, int limitMs) {
-    auto end = SteadyClock::now() + std::chrono::milliseconds(limitMs);
-    while (!done()) {
-        if (SteadyClock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 void QuickSleeper::Sleep(uint32_t ms) const {
     (void)ms;
@@ -133,23 +121,29 @@ std::vector<uint64_t> TestHost::PictureTimes() {
     return pictures_;
 }
 
+void ClientContextTest::SetUp() {
+    ctx.cDataFolder = dir.Path();
+    ctx.cSettingsFile = dir.File("BrindleView.ini");
+    ctx.cSaveFolder = dir.File("images");
+    std::filesystem::create_directory(ctx.cSaveFolder);
+    ctx.pHost = &host;
+    ctx.pClock = &clock;
+    ctx.pSleeper = &sleeper;
+    ctx.pNetwork = &network;
+    LogOpen(dir.File("BrindleView.log"));
+}
+
+void ClientContextTest::TearDown() {
+    StopClientThreads(ctx);
+    LogClose();
+}
+
 ScriptedServer::ScriptedServer() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listen_, 4);
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
     conn_.cPeerName = "client";
 }
 
 ScriptedServer::~ScriptedServer() {
     Close();
-    ::close(listen_);
 }
 
 void ScriptedServer::Close() {
@@ -161,10 +155,10 @@ void ScriptedServer::Close() {
 
 bool ScriptedServer::Accept(int limitMs) {
     Close();
-    pollfd p{listen_, POLLIN, 0};
+    pollfd p{listener_.Fd(), POLLIN, 0};
     if (::poll(&p, 1, limitMs) <= 0)
         return false;
-    int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = ::accept4(listener_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
         return false;
     timeval tv{0, 100000};
@@ -181,15 +175,8 @@ bool ScriptedServer::Expect(uint16_t nType, std::vector<uint8_t>* payload, int l
         int64_t n = ReceivePacket(conn_, PacketSide::Server, packet, nError);
         if (n == 0)
             return false;
-        if (n < 0)
-            continue;
-        PacketHeader header = PacketHeaderRead(packet.data());
-        if (header.type != nType)
-            continue;
-        if (payload)
-            payload->assign(packet.begin() + PACKET_HEADER_SIZE,
-                            packet.begin() + PACKET_HEADER_SIZE + header.length);
-        return true;
+        if (n > 0 && PacketIs(packet, nType, payload))
+            return true;
     }
     return false;
 }
@@ -223,58 +210,64 @@ void ScriptedServer::SendResult(uint16_t nAnswered, uint32_t nCode) {
     std::vector<uint8_t> payload(8, 0);
     payload[0] = static_cast<uint8_t>(nAnswered);
     payload[1] = static_cast<uint8_t>(nAnswered >> 8);
-    Store32(payload.data() + 4, nCode);
+    StoreLe32(payload.data() + 4, nCode);
     Send(PT_RESULT, payload);
 }
 
 void ScriptedServer::SendAuth(const uint8_t challenge[16], uint64_t nStamp) {
     std::vector<uint8_t> payload(32, 0);
     std::copy(challenge, challenge + 16, payload.begin());
-    Store32(payload.data() + 16, static_cast<uint32_t>(nStamp));
-    Store32(payload.data() + 20, static_cast<uint32_t>(nStamp >> 32));
+    StoreLe32(payload.data() + 16, static_cast<uint32_t>(nStamp));
+    StoreLe32(payload.data() + 20, static_cast<uint32_t>(nStamp >> 32));
     Send(PT_AUTH, payload);
 }
 
-void ScriptedServer::SendSettings(const std::string& text, size_t chunk,
-                                  std::vector<int32_t> numbers) {
-    size_t nCount = (text.size() + chunk - 1) / chunk;
+void ScriptedServer::SendPieces(uint16_t nType, std::span<const uint8_t> bytes, size_t chunk,
+                                std::vector<int32_t> numbers, size_t nHeader) {
+    size_t nCount = (bytes.size() + chunk - 1) / chunk;
     if (numbers.empty())
         for (size_t i = 1; i <= nCount; ++i)
             numbers.push_back(static_cast<int32_t>(i));
     for (int32_t number : numbers) {
-        size_t offset = std::min(static_cast<size_t>(number - 1) * chunk, text.size());
-        size_t n = std::min(chunk, text.size() - offset);
-        std::vector<uint8_t> payload;
-        Append32(payload, static_cast<uint32_t>(number));
-        Append32(payload, static_cast<uint32_t>(nCount));
-        Append32(payload, static_cast<uint32_t>(n));
-        payload.insert(payload.end(), text.begin() + static_cast<ptrdiff_t>(offset),
-                       text.begin() + static_cast<ptrdiff_t>(offset + n));
+        // A number beyond the content (a test of a broken server) carries no bytes.
+        size_t offset = std::min(static_cast<size_t>(number - 1) * chunk, bytes.size());
+        size_t n = std::min(chunk, bytes.size() - offset);
+        std::vector<uint8_t> payload =
+            PiecePayload(number, nCount, bytes.subspan(offset, n), nHeader);
         payload.resize(payload.size() + 3, 0);
-        Send(PT_CONNECT, payload);
+        Send(nType, payload);
     }
+}
+
+void ScriptedServer::SendSettings(const std::string& text, size_t chunk,
+                                  std::vector<int32_t> numbers) {
+    SendPieces(PT_CONNECT, BytesOf(text), chunk, std::move(numbers), 12);
 }
 
 void ScriptedServer::SendImageSet(const std::vector<uint8_t>& set, size_t chunk,
                                   std::vector<int32_t> order, uint16_t nType) {
-    size_t nCount = (set.size() + chunk - 1) / chunk;
-    if (order.empty())
-        for (size_t i = 1; i <= nCount; ++i)
-            order.push_back(static_cast<int32_t>(i));
-    for (int32_t number : order) {
-        // A number beyond the set (a test of a broken server) carries no bytes.
-        size_t offset = std::min(static_cast<size_t>(number - 1) * chunk, set.size());
-        size_t n = std::min(chunk, set.size() - offset);
-        std::vector<uint8_t> payload;
-        Append32(payload, static_cast<uint32_t>(number));
-        Append32(payload, static_cast<uint32_t>(nCount));
-        Append32(payload, static_cast<uint32_t>(n));
-        payload.resize(20, 0);
-        payload.insert(payload.end(), set.begin() + static_cast<ptrdiff_t>(offset),
-                       set.begin() + static_cast<ptrdiff_t>(offset + n));
-        payload.resize(payload.size() + 3, 0);
-        Send(nType, payload);
-    }
+    SendPieces(nType, set, chunk, std::move(order), 20);
+}
+
+bool PacketIs(const std::vector<uint8_t>& packet, uint16_t nType, std::vector<uint8_t>* payload) {
+    PacketHeader header = PacketHeaderRead(packet.data());
+    if (header.type != nType)
+        return false;
+    if (payload)
+        payload->assign(packet.begin() + PACKET_HEADER_SIZE,
+                        packet.begin() + PACKET_HEADER_SIZE + header.length);
+    return true;
+}
+
+std::vector<uint8_t> PiecePayload(int32_t number, size_t nCount, std::span<const uint8_t> piece,
+                                  size_t nHeader) {
+    std::vector<uint8_t> payload;
+    Append32(payload, static_cast<uint32_t>(number));
+    Append32(payload, static_cast<uint32_t>(nCount));
+    Append32(payload, static_cast<uint32_t>(piece.size()));
+    payload.resize(nHeader, 0);
+    payload.insert(payload.end(), piece.begin(), piece.end());
+    return payload;
 }
 
 std::vector<uint8_t> ImageSetBytes(const std::vector<TestImage>& images) {
@@ -317,18 +310,6 @@ std::string ServerSettingsText(const std::vector<std::pair<std::string, std::str
                 "\r\nConnect=1\r\nUse=Yes\r\nFormatList=640x480x333333|320x240x333333|\r\n"
                 "Format=1\r\nQuality=80\r\n";
     return text;
-}
-
-uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second, int ms) {
-    SystemTime st;
-    st.wYear = static_cast<uint16_t>(year);
-    st.wMonth = static_cast<uint16_t>(month);
-    st.wDay = static_cast<uint16_t>(day);
-    st.wHour = static_cast<uint16_t>(hour);
-    st.wMinute = static_cast<uint16_t>(minute);
-    st.wSecond = static_cast<uint16_t>(second);
-    st.wMilliseconds = static_cast<uint16_t>(ms);
-    return SystemTimeToFileTime(st);
 }
 
 } // namespace brindle::test

@@ -9,20 +9,23 @@
 #include "platform/clock.h"
 #include "protocol/packet_codec.h"
 #include "protocol/sleeper.h"
+#include "support/file_text.h"
+#include "support/loopback.h"
+#include "support/system_time.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
+#include <gtest/gtest.h>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brindle::test {
-
-// Polls `done` every few milliseconds until it holds or the safety limit
-// passes; true when it held.
-bool WaitUntil(const std::function<bool()>& done, int limitMs = 20000);
 
 // A clock whose tick the test sets; safe to read from other threads.
 class TestClock : public Clock {
@@ -93,6 +96,24 @@ class TestHost : public ClientHost {
     std::vector<uint64_t> pictures_;
 };
 
+// A client context wired to the fakes above, with its data folder and save
+// folder ("images") in a temporary folder and the log (BrindleView.log)
+// written there. Fixtures that override SetUp or TearDown call these.
+class ClientContextTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    // Stops the connection threads, then closes the log.
+    void TearDown() override;
+    std::string Log() const { return ReadFileText(dir.File("BrindleView.log")); }
+
+    TempDir dir;
+    TestHost host;
+    TestClock clock;
+    QuickSleeper sleeper;
+    FakeNetwork network;
+    ClientContext ctx;
+};
+
 // A server on a free loopback port that the test drives packet by packet.
 class ScriptedServer {
   public:
@@ -101,7 +122,7 @@ class ScriptedServer {
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return listener_.Port(); }
     // Waits for the client's connection (closing a previous one).
     bool Accept(int limitMs = 20000);
     // The next packet of the given type; others are skipped. False when the
@@ -123,10 +144,30 @@ class ScriptedServer {
                       std::vector<int32_t> order = {}, uint16_t nType = PT_IMAGE);
 
   private:
-    int listen_ = -1;
-    uint16_t port_ = 0;
+    // Pieces of `chunk` bytes of `bytes` as `nType` packets, in the order of
+    // `numbers` (empty: 1, 2, ...); each a PiecePayload with three spare
+    // bytes behind it.
+    void SendPieces(uint16_t nType, std::span<const uint8_t> bytes, size_t chunk,
+                    std::vector<int32_t> numbers, size_t nHeader);
+
+    LoopbackListener listener_;
     PacketConnection conn_;
 };
+
+// True when a received packet has type nType; its payload then goes to
+// `payload` when one is given.
+bool PacketIs(const std::vector<uint8_t>& packet, uint16_t nType, std::vector<uint8_t>* payload);
+
+// The bytes of a text, for payloads.
+inline std::span<const uint8_t> BytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+// Piece `number` of `nCount` as the server sends settings text (nHeader
+// 12) and image sets (nHeader 20): the piece number, the count and the
+// piece length, zeros up to nHeader bytes, then the piece.
+std::vector<uint8_t> PiecePayload(int32_t number, size_t nCount, std::span<const uint8_t> piece,
+                                  size_t nHeader);
 
 // One image of an image set.
 struct TestImage {
@@ -143,8 +184,5 @@ std::vector<uint8_t> TestJpeg(int width, int height, uint8_t shade);
 
 // A server settings file with one camera section per (section, Name2) pair.
 std::string ServerSettingsText(const std::vector<std::pair<std::string, std::string>>& cameras);
-
-// The FILETIME of a local date and time.
-uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second, int ms);
 
 } // namespace brindle::test

@@ -7,8 +7,8 @@
 #include "common/error_codes.h"
 #include "common/ini_file.h"
 #include "common/log.h"
-#include "common/test_support.h"
 #include "protocol/scrambler.h"
+#include "support/file_text.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -23,27 +23,14 @@ using test::WaitUntil;
 
 constexpr uint8_t kChallenge[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-class ClientThreadTest : public ::testing::Test {
+class ClientThreadTest : public test::ClientContextTest {
   protected:
-    void SetUp() override {
-        ctx.cDataFolder = dir.Path();
-        ctx.cSettingsFile = dir.File("BrindleView.ini");
-        ctx.cSaveFolder = dir.File("images");
-        fs::create_directory(ctx.cSaveFolder);
-        ctx.pHost = &host;
-        ctx.pClock = &clock;
-        ctx.pSleeper = &sleeper;
-        ctx.pNetwork = &network;
-        LogOpen(dir.File("BrindleView.log"));
-    }
-
     void TearDown() override {
         if (psp != nullptr) {
             psp->fStop = 1;
             server.WaitClosed(3000);
         }
-        StopClientThreads(ctx);
-        LogClose();
+        ClientContextTest::TearDown();
     }
 
     // Starts the thread and takes its connection and connect request.
@@ -67,8 +54,6 @@ class ClientThreadTest : public ::testing::Test {
         ASSERT_TRUE(server.Accept());
         ASSERT_TRUE(server.Expect(PT_CONNECT));
     }
-
-    std::string Log() { return test::ReadFileText(dir.File("BrindleView.log")); }
 
     static size_t Count(const std::string& text, const std::string& what) {
         size_t n = 0;
@@ -111,12 +96,6 @@ class ClientThreadTest : public ::testing::Test {
         return digest;
     }
 
-    test::TempDir dir;
-    test::TestHost host;
-    test::TestClock clock;
-    test::QuickSleeper sleeper;
-    test::FakeNetwork network;
-    ClientContext ctx;
     ScriptedServer server;
     ServerParams* psp = nullptr;
 };

@@ -2,8 +2,9 @@
 #include "client/client_test_support.h"
 #include "client/connections/server_params.h"
 #include "common/ini_file.h"
-#include "common/test_support.h"
 #include "protocol/scrambler.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "client/connections/storage_link.h"
 #include "common/ini_file.h"
 #include "common/log.h"
-#include "common/test_support.h"
+#include "support/file_text.h"
 
 #include <deque>
 #include <filesystem>
@@ -101,27 +101,18 @@ class FakeStorage : public StorageLink {
     std::atomic<int> nPolls{0};
 };
 
-class StorageLinkTest : public ::testing::Test {
+class StorageLinkTest : public test::ClientContextTest {
   protected:
     void SetUp() override {
-        ctx.cDataFolder = dir.Path();
-        ctx.cSettingsFile = dir.File("BrindleView.ini");
-        ctx.cSaveFolder = dir.File("images");
-        fs::create_directory(ctx.cSaveFolder);
-        ctx.pHost = &host;
-        ctx.pClock = &clock;
-        ctx.pSleeper = &sleeper;
-        ctx.pNetwork = &network;
+        ClientContextTest::SetUp();
         server.fRelayed = true;
         server.pRelay = &storage.pipe;
         server.cPeerName = "server";
         storage.pipe.pServer = &server;
-        LogOpen(dir.File("BrindleView.log"));
     }
     void TearDown() override {
-        StopClientThreads(ctx);
+        ClientContextTest::TearDown();
         ImageCipherRelease(server.imageCipher);
-        LogClose();
     }
 
     void Send(uint16_t nType, std::vector<uint8_t> payload) {
@@ -144,15 +135,8 @@ class StorageLinkTest : public ::testing::Test {
         std::vector<uint8_t> packet;
         return WaitUntil([&] {
             uint32_t nError = 0;
-            if (ReceivePacket(server, PacketSide::Server, packet, nError) <= 0)
-                return false;
-            PacketHeader header = PacketHeaderRead(packet.data());
-            if (header.type != nType)
-                return false;
-            if (payload)
-                payload->assign(packet.begin() + PACKET_HEADER_SIZE,
-                                packet.begin() + PACKET_HEADER_SIZE + header.length);
-            return true;
+            return ReceivePacket(server, PacketSide::Server, packet, nError) > 0 &&
+                   test::PacketIs(packet, nType, payload);
         });
     }
 
@@ -163,14 +147,8 @@ class StorageLinkTest : public ::testing::Test {
         return payload;
     }
 
-    test::TempDir dir;
-    test::TestHost host;
-    test::TestClock clock;
-    test::QuickSleeper sleeper;
-    test::FakeNetwork network;
     FakeStorage storage;
     PacketConnection server;
-    ClientContext ctx;
 };
 
 TEST_F(StorageLinkTest, LogsInReceivesAndLetsTheRelayGo) {
@@ -194,25 +172,14 @@ TEST_F(StorageLinkTest, LogsInReceivesAndLetsTheRelayGo) {
               std::string::npos);
 
     std::string settings = test::ServerSettingsText({{"/dev/a", "Cam"}});
-    std::vector<uint8_t> chunk = {1, 0, 0, 0, 1, 0, 0, 0};
-    uint32_t n = static_cast<uint32_t>(settings.size());
-    for (int i = 0; i < 4; ++i)
-        chunk.push_back(static_cast<uint8_t>(n >> (8 * i)));
-    chunk.insert(chunk.end(), settings.begin(), settings.end());
-    Send(PT_CONNECT, chunk);
+    Send(PT_CONNECT, test::PiecePayload(1, 1, test::BytesOf(settings), 12));
     ASSERT_TRUE(WaitUntil([&] { return psp->fOnline.load() == 1; }));
     EXPECT_NE(test::ReadFileText(psp->cServerIni).find("Webdav=box"), std::string::npos);
 
     std::vector<uint8_t> jpeg = test::TestJpeg(16, 16, 3);
     std::vector<uint8_t> set =
         test::ImageSetBytes({{test::FileTimeOf(2024, 2, 3, 4, 5, 6, 7), 1, jpeg, 1, 0}});
-    std::vector<uint8_t> piece = {1, 0, 0, 0, 1, 0, 0, 0};
-    n = static_cast<uint32_t>(set.size());
-    for (int i = 0; i < 4; ++i)
-        piece.push_back(static_cast<uint8_t>(n >> (8 * i)));
-    piece.resize(20, 0);
-    piece.insert(piece.end(), set.begin(), set.end());
-    Send(PT_IMAGE + 3, piece);
+    Send(PT_IMAGE + 3, test::PiecePayload(1, 1, set, 20));
     ASSERT_TRUE(WaitUntil([&] { return host.nPictures.load() == 1; }));
     EXPECT_EQ(test::ReadFileText(dir.File("images/remote/Cam/20240203/040506-007.jpg")),
               std::string(jpeg.begin(), jpeg.end()));

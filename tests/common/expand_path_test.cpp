@@ -1,5 +1,7 @@
 #include "common/expand_path.h"
-#include "common/test_support.h"
+#include "support/file_text.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -96,6 +96,22 @@ TEST(ListText, SplitsAndJoinsWithEscapedBars) {
     }
 }
 
+TEST(ListText, PlainSplitKeepsRepeatsAndKnowsNoEscape) {
+    struct Case {
+        const char* text;
+        Items items;
+    } const cases[] = {
+        {"", {}},
+        {"|||", {}},
+        {"/dev/a|/dev/b|", {"/dev/a", "/dev/b"}},
+        {"a||b", {"a", "b"}},
+        {"|cam|CAM|cam", {"cam", "CAM", "cam"}},
+        {"only", {"only"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ListSplitPlain(c.text), c.items) << c.text;
+}
+
 TEST(ListText, JoinDropsItemsFromTheEndToFitTheCap) {
     const Items items = {std::string(2000, 'a'), std::string(2094, 'b'), "c"};
     EXPECT_EQ(ListJoin(items).size(), 4095u) << "exactly at the cap";

@@ -1,5 +1,6 @@
 #include "common/log.h"
-#include "common/test_support.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

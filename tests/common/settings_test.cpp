@@ -1,7 +1,8 @@
 #include "common/error_codes.h"
 #include "common/ini_file.h"
 #include "common/settings.h"
-#include "common/test_support.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

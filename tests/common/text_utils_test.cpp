@@ -1,6 +1,10 @@
 #include "common/text_utils.h"
 
+#include "common/ascii.h"
+
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace brindle {
 namespace {
@@ -93,6 +97,34 @@ TEST(TextSearch, Utf8FitLengthNeverCutsACharacter) {
     for (size_t max = 0; max < std::size(expected); ++max)
         EXPECT_EQ(Utf8FitLength(text, max), expected[max]) << max;
     EXPECT_EQ(Utf8FitLength("\xE8\xA1", 1), 1u) << "a broken sequence is single bytes";
+}
+
+TEST(TextTrim, TrimSpaceTabTakesOnlySpacesAndTabsAtTheEnds) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"", ""},
+        {" \t ", ""},
+        {"x", "x"},
+        {" \tsrv 1:80\t ", "srv 1:80"},
+        {"\r srv\n", "\r srv\n"},
+    };
+    for (const auto& [text, trimmed] : cases)
+        EXPECT_EQ(TrimSpaceTab(text), trimmed) << text;
+}
+
+TEST(AsciiRules, HexDigitsAndCaseFoldStopAtTheirRanges) {
+    // The neighbours of each range ("/", ":", "@", "G", "`", "g") and bytes
+    // from 0x80 are no digits.
+    const std::pair<char, int> digits[] = {
+        {'0', 0},  {'9', 9},  {'a', 10}, {'f', 15}, {'A', 10}, {'F', 15},    {'/', -1},
+        {':', -1}, {'@', -1}, {'G', -1}, {'`', -1}, {'g', -1}, {'\xB0', -1}, {'\0', -1},
+    };
+    for (const auto& [c, value] : digits)
+        EXPECT_EQ(HexDigitValue(c), value) << int(c);
+    const std::pair<char, char> folds[] = {
+        {'A', 'a'}, {'Z', 'z'}, {'a', 'a'}, {'@', '@'}, {'[', '['}, {'\xC4', '\xC4'},
+    };
+    for (const auto& [c, folded] : folds)
+        EXPECT_EQ(FoldAscii(c), folded) << int(c);
 }
 
 } // namespace

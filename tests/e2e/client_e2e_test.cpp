@@ -3,13 +3,13 @@
 // folder.
 #include "common/ini_file.h"
 #include "common/ini_text.h"
-#include "common/test_support.h"
 #include "e2e/e2e_support.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
 
-#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace brindle::test {
 namespace {
@@ -64,13 +64,7 @@ class ClientE2eTest : public ::testing::Test {
 
     // Waits (as a safety net only) until the client holds `n` images.
     bool WaitForClientImages(size_t n, int limitMs = 60000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-        while (ClientImages().size() < n) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return true;
+        return WaitUntil([&] { return ClientImages().size() >= n; }, limitMs, 100);
     }
 
     TempDir dir;

@@ -2,8 +2,11 @@
 
 #include "common/error_codes.h"
 #include "common/log.h"
+#include "imagestore/imagestore_test_util.h"
 #include "imagestore/list_file.h"
-#include "imagestore/temp_dir.h"
+#include "support/file_text.h"
+#include "support/system_time.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +18,9 @@ namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using test::ReadFileText;
+using test::TempDir;
+using test::WriteTreeFile;
 
 uint64_t Key(uint32_t nDay, uint32_t nTime, uint32_t nMilli = 0) {
     return MakeImageKey(nDay, nTime, nMilli);
@@ -31,16 +34,9 @@ std::vector<uint64_t> Items(const ViewerEntry& entry) {
 // clock on 1 March 2024.
 class ImageListTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        SystemTime now;
-        now.wYear = 2024;
-        now.wMonth = 3;
-        now.wDay = 1;
-        now.wHour = 12;
-        clock_.SetLocalNow(now);
-    }
+    void SetUp() override { clock_.SetLocalNow(test::TimeOf(2024, 3, 1, 12)); }
 
-    std::string Cam() const { return tmp_ / "cam"; }
+    std::string Cam() const { return tmp_.File("cam"); }
     void Add(const std::string& dayAndFile) {
         const std::string path = Cam() + "/" + dayAndFile;
         UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
@@ -76,7 +72,7 @@ TEST_F(ImageListTest, AnEmptyFolderGivesAnEmptyListAndSkippingChangesNothing) {
     EXPECT_EQ(ListAll(), 0);
     EXPECT_EQ(SkipImageIndex(entry_, -SKIP_MINUTE), 3);
     EXPECT_EQ(SkipImageIndex(entry_, SKIP_DAY), 3);
-    EXPECT_EQ(ReadFile(Cam() + ".lst"), "");
+    EXPECT_EQ(ReadFileText(Cam() + ".lst"), "");
     std::string path;
     EXPECT_EQ(LoadImagePath(entry_, tree_, 0, path), ERROR_INVALID_PARAMETER_CODE);
 }
@@ -93,7 +89,7 @@ TEST_F(ImageListTest, RelistingKeepsItemsAndAppendsNewImages) {
     // Unchanged: only the last day is listed again, and nothing changes.
     ASSERT_EQ(ListAll(), 3);
     EXPECT_EQ(Items(entry_), first);
-    EXPECT_EQ(ReadFile(Cam() + ".lst"),
+    EXPECT_EQ(ReadFileText(Cam() + ".lst"),
               Cam() + "/20240301/000000-000.jpg\r\n" + Cam() + "/20240301/080000-000.jpg\r\n");
 
     // A new image in the last day and a new day are appended.
@@ -197,8 +193,8 @@ TEST(ListFileReader, LinesCutAnywhereReadTheSame) {
         text += tmp.Path() + "/cam/20240301/" + ImageFileName(100000 + i, i) + "\r\n";
     }
     for (size_t cut : {size_t{1}, size_t{7}, size_t{30}, size_t{61}, text.size() - 1}) {
-        const std::string path = tmp / "cam.lst";
-        WriteFile(path, "");
+        const std::string path = tmp.File("cam.lst");
+        WriteTreeFile(path, "");
         ViewerEntry entry;
         entry.hListFile.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         std::ofstream out(path, std::ios::binary);
@@ -215,9 +211,9 @@ TEST(ListFileReader, LinesCutAnywhereReadTheSame) {
 TEST(ListFileReader, LongLinesAreReadWholeAndOverlongOnesEndTheListing) {
     TempDir tmp;
     const std::string deep = "/" + std::string(3000, 'd');
-    const std::string path = tmp / "cam.lst";
-    WriteFile(path, deep + "/20240301/120000-000.jpg\r\n" + std::string(100000, 'x') + "\r\n" +
-                        deep + "/20240301/130000-000.jpg\r\n");
+    const std::string path = tmp.File("cam.lst");
+    WriteTreeFile(path, deep + "/20240301/120000-000.jpg\r\n" + std::string(100000, 'x') + "\r\n" +
+                            deep + "/20240301/130000-000.jpg\r\n");
     ViewerEntry entry;
     entry.hListFile.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     const ListReadResult r = ReadListFile(entry);
@@ -272,7 +268,7 @@ TEST(ListFileReader, KeysRoundTripThroughThePathsOfBothPrograms) {
 
 TEST(ListingTrace, WritesEnterAndLeaveLinesForTheViewer) {
     TempDir tmp;
-    ASSERT_TRUE(LogOpen(tmp / "view.log"));
+    ASSERT_TRUE(LogOpen(tmp.File("view.log")));
     g_nDebug = DEBUG_TRACE;
     ViewerEntry entry;
     entry.fTrace = true;
@@ -281,7 +277,7 @@ TEST(ListingTrace, WritesEnterAndLeaveLinesForTheViewer) {
     SkipImageIndex(entry, SKIP_MINUTE);
     g_nDebug = 0;
     LogClose();
-    const std::string log = ReadFile(tmp / "view.log");
+    const std::string log = ReadFileText(tmp.File("view.log"));
     EXPECT_NE(log.find("ENTER {  SkipImageIndex() pimg="), std::string::npos);
     EXPECT_NE(log.find("LEAVE }  SkipImageIndex() pimg="), std::string::npos);
     EXPECT_EQ(log.find("ENTER", log.find("ENTER") + 1), std::string::npos);

@@ -1,7 +1,10 @@
 #include "imagestore/image_path.h"
 
 #include "common/error_codes.h"
-#include "imagestore/temp_dir.h"
+#include "imagestore/imagestore_test_util.h"
+#include "support/file_text.h"
+#include "support/system_time.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,24 +18,13 @@ namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
-
-SystemTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-    SystemTime st;
-    st.wYear = static_cast<uint16_t>(y);
-    st.wMonth = static_cast<uint16_t>(mo);
-    st.wDay = static_cast<uint16_t>(d);
-    st.wHour = static_cast<uint16_t>(h);
-    st.wMinute = static_cast<uint16_t>(mi);
-    st.wSecond = static_cast<uint16_t>(s);
-    st.wMilliseconds = static_cast<uint16_t>(ms);
-    return st;
-}
+using test::ReadFileText;
+using test::TempDir;
+using test::TimeOf;
+using test::WriteTreeFile;
 
 TEST(ImageKey, PacksDayTimeAndMilliseconds) {
-    const uint64_t key = ImageKeyFromTime(At(2019, 1, 6, 23, 59, 59, 999));
+    const uint64_t key = ImageKeyFromTime(TimeOf(2019, 1, 6, 23, 59, 59, 999));
     EXPECT_EQ(key, (uint64_t{20190106} << 32) | (uint64_t{235959} << 12) | 999u);
     EXPECT_EQ(ImageKeyDay(key), 20190106u);
     EXPECT_EQ(ImageKeyTime(key), 235959u);
@@ -43,21 +35,21 @@ TEST(ImageKey, OrdersByCaptureTimeAcrossDayMonthAndYearEnds) {
     struct Case {
         SystemTime earlier, later;
     } cases[] = {
-        {At(2019, 1, 6, 23, 59, 59, 999), At(2019, 1, 7)},
-        {At(2024, 2, 29, 23, 59, 59, 999), At(2024, 3, 1)},
-        {At(2019, 12, 31, 23, 59, 59, 999), At(2020, 1, 1)},
-        {At(2019, 1, 6, 12, 0, 0, 999), At(2019, 1, 6, 12, 0, 1, 0)},
-        {At(2019, 1, 6, 9, 59, 59, 0), At(2019, 1, 6, 10, 0, 0, 0)},
-        {At(2019, 1, 6, 12, 0, 0, 1), At(2019, 1, 6, 12, 0, 0, 2)},
+        {TimeOf(2019, 1, 6, 23, 59, 59, 999), TimeOf(2019, 1, 7)},
+        {TimeOf(2024, 2, 29, 23, 59, 59, 999), TimeOf(2024, 3, 1)},
+        {TimeOf(2019, 12, 31, 23, 59, 59, 999), TimeOf(2020, 1, 1)},
+        {TimeOf(2019, 1, 6, 12, 0, 0, 999), TimeOf(2019, 1, 6, 12, 0, 1, 0)},
+        {TimeOf(2019, 1, 6, 9, 59, 59, 0), TimeOf(2019, 1, 6, 10, 0, 0, 0)},
+        {TimeOf(2019, 1, 6, 12, 0, 0, 1), TimeOf(2019, 1, 6, 12, 0, 0, 2)},
     };
     for (const Case& c : cases)
         EXPECT_LT(ImageKeyFromTime(c.earlier), ImageKeyFromTime(c.later)) << DayNumber(c.later);
 }
 
 TEST(ImageKey, FileTimeRoundTripAndValidity) {
-    const uint64_t key = ImageKeyFromTime(At(2024, 2, 29, 13, 5, 7, 42));
+    const uint64_t key = ImageKeyFromTime(TimeOf(2024, 2, 29, 13, 5, 7, 42));
     EXPECT_EQ(FileTimeToImageKey(ImageKeyToFileTime(key)), key);
-    EXPECT_EQ(ImageKeyToFileTime(key) - ImageKeyToFileTime(ImageKeyFromTime(At(2024, 2, 29))),
+    EXPECT_EQ(ImageKeyToFileTime(key) - ImageKeyToFileTime(ImageKeyFromTime(TimeOf(2024, 2, 29))),
               (((13ull * 60 + 5) * 60 + 7) * 1000 + 42) * 10000);
     EXPECT_EQ(ImageKeyToTime(key).wDayOfWeek, 4); // a Thursday
 
@@ -65,18 +57,18 @@ TEST(ImageKey, FileTimeRoundTripAndValidity) {
         SystemTime st;
         bool valid;
     } cases[] = {
-        {At(2024, 2, 29), true},
-        {At(2023, 2, 29), false},
-        {At(2000, 2, 29), true},
-        {At(1900, 2, 29), false},
-        {At(2024, 4, 31), false},
-        {At(2024, 13, 1), false},
-        {At(2024, 1, 0), false},
-        {At(2024, 1, 1, 24), false},
-        {At(2024, 1, 1, 0, 60), false},
-        {At(2024, 1, 1, 0, 0, 60), false},
-        {At(2024, 1, 1, 0, 0, 0, 1000), false},
-        {At(0, 1, 1), false},
+        {TimeOf(2024, 2, 29), true},
+        {TimeOf(2023, 2, 29), false},
+        {TimeOf(2000, 2, 29), true},
+        {TimeOf(1900, 2, 29), false},
+        {TimeOf(2024, 4, 31), false},
+        {TimeOf(2024, 13, 1), false},
+        {TimeOf(2024, 1, 0), false},
+        {TimeOf(2024, 1, 1, 24), false},
+        {TimeOf(2024, 1, 1, 0, 60), false},
+        {TimeOf(2024, 1, 1, 0, 0, 60), false},
+        {TimeOf(2024, 1, 1, 0, 0, 0, 1000), false},
+        {TimeOf(0, 1, 1), false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsValidTime(c.st), c.valid) << DayNumber(c.st) << " " << TimeNumber(c.st);
@@ -87,7 +79,7 @@ TEST(ImageKey, FileTimeRoundTripAndValidity) {
 TEST(ImageTree, PathsOfBothPrograms) {
     const ImageTree host{"/data/images", "", "USB_Camera[2]"};
     const ImageTree view{"/data/view/", "cam-server", "USB_Camera"};
-    const uint64_t key = ImageKeyFromTime(At(2019, 1, 6, 7, 8, 9, 10));
+    const uint64_t key = ImageKeyFromTime(TimeOf(2019, 1, 6, 7, 8, 9, 10));
     std::string path;
     ASSERT_EQ(ImageFilePath(host, key, path), 0u);
     EXPECT_EQ(path, "/data/images/USB_Camera[2]/20190106/070809-010.jpg");
@@ -109,33 +101,34 @@ TEST(ImageTree, RefusesLevelsThatWouldLeaveTheTree) {
     std::string path = "unchanged";
     for (const ImageTree& tree : bad) {
         EXPECT_EQ(CameraFolderPath(tree, path), ERROR_INVALID_PARAMETER_CODE) << tree.cCamera;
-        EXPECT_EQ(CreateImagePath(tree, At(2024, 1, 1), path), ERROR_INVALID_PARAMETER_CODE);
+        EXPECT_EQ(CreateImagePath(tree, TimeOf(2024, 1, 1), path), ERROR_INVALID_PARAMETER_CODE);
     }
     EXPECT_EQ(path, "unchanged");
 }
 
 TEST(ImageTree, WriterCreatesMissingFoldersButNotTheImageFolder) {
     TempDir tmp;
-    const SystemTime st = At(2024, 3, 1, 0, 0, 0, 5);
+    const SystemTime st = TimeOf(2024, 3, 1, 0, 0, 0, 5);
     std::string path;
     ASSERT_EQ(CreateImagePath({tmp.Path(), "srv", "cam"}, st, path), 0u);
-    EXPECT_EQ(path, tmp / "srv/cam/20240301/000000-005.jpg");
-    EXPECT_TRUE(fs::is_directory(tmp / "srv/cam/20240301"));
+    EXPECT_EQ(path, tmp.File("srv/cam/20240301/000000-005.jpg"));
+    EXPECT_TRUE(fs::is_directory(tmp.File("srv/cam/20240301")));
     // Existing folders are fine; the server's form and the reader's agree.
     ASSERT_EQ(CreateImagePath({tmp.Path(), "srv", "cam"}, st, path), 0u);
     std::string reader;
     ASSERT_EQ(ImageFilePath({tmp.Path(), "srv", "cam"}, ImageKeyFromTime(st), reader), 0u);
     EXPECT_EQ(reader, path);
 
-    EXPECT_EQ(CreateImagePath({tmp / "unmounted", "", "cam"}, st, path), ERROR_FILE_NOT_FOUND_CODE);
-    EXPECT_FALSE(fs::exists(tmp / "unmounted"));
-    EXPECT_EQ(CreateImagePath({tmp.Path(), "", "cam"}, At(2023, 2, 29), path),
+    EXPECT_EQ(CreateImagePath({tmp.File("unmounted"), "", "cam"}, st, path),
+              ERROR_FILE_NOT_FOUND_CODE);
+    EXPECT_FALSE(fs::exists(tmp.File("unmounted")));
+    EXPECT_EQ(CreateImagePath({tmp.Path(), "", "cam"}, TimeOf(2023, 2, 29), path),
               ERROR_INVALID_PARAMETER_CODE);
 }
 
 TEST(ImageFile, SaveReplacesAndReadsBackWhole) {
     TempDir tmp;
-    const std::string path = tmp / "a.jpg";
+    const std::string path = tmp.File("a.jpg");
     const std::string big(100000, 'j');
     ASSERT_EQ(SaveImageFile(path, big.data(), big.size()), 0u);
     ASSERT_EQ(SaveImageFile(path, "short", 5), 0u);
@@ -143,25 +136,25 @@ TEST(ImageFile, SaveReplacesAndReadsBackWhole) {
     ASSERT_EQ(ReadImageFile(path, data), 0u);
     EXPECT_EQ(std::string(data.begin(), data.end()), "short");
     EXPECT_EQ(ReadImageFile(path, data, 4), ERROR_BUFFER_OVERFLOW_CODE);
-    EXPECT_EQ(ReadImageFile(tmp / "missing.jpg", data), ERROR_FILE_NOT_FOUND_CODE);
+    EXPECT_EQ(ReadImageFile(tmp.File("missing.jpg"), data), ERROR_FILE_NOT_FOUND_CODE);
     EXPECT_EQ(ReadImageFile(tmp.Path(), data), ERROR_INVALID_PARAMETER_CODE);
 }
 
 TEST(ImageFile, SymbolicLinksAreNotFollowed) {
     TempDir tmp;
-    WriteFile(tmp / "outside.txt", "keep");
-    fs::create_symlink(tmp / "outside.txt", tmp / "link.jpg");
-    EXPECT_NE(SaveImageFile(tmp / "link.jpg", "evil", 4), 0u);
-    EXPECT_EQ(ReadFile(tmp / "outside.txt"), "keep");
+    WriteTreeFile(tmp.File("outside.txt"), "keep");
+    fs::create_symlink(tmp.File("outside.txt"), tmp.File("link.jpg"));
+    EXPECT_NE(SaveImageFile(tmp.File("link.jpg"), "evil", 4), 0u);
+    EXPECT_EQ(ReadFileText(tmp.File("outside.txt")), "keep");
     std::vector<uint8_t> data;
-    EXPECT_NE(ReadImageFile(tmp / "link.jpg", data), 0u);
+    EXPECT_NE(ReadImageFile(tmp.File("link.jpg"), data), 0u);
 }
 
 TEST(ImageFile, ShortWriteLeavesNoTruncatedImage) {
     // A file size limit makes the kernel stop the write part way, as a full
     // disk would; done in a child so the limit stays there.
     TempDir tmp;
-    const std::string path = tmp / "a.jpg";
+    const std::string path = tmp.File("a.jpg");
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {

@@ -1,6 +1,9 @@
 #include "imagestore/list_worker.h"
 
-#include "imagestore/temp_dir.h"
+#include "imagestore/imagestore_test_util.h"
+#include "support/file_text.h"
+#include "support/system_time.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,17 +15,12 @@ namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using test::ReadFileText;
+using test::TempDir;
+using test::WriteTreeFile;
 
 SystemTime Day(int y, int m, int d) {
-    SystemTime st;
-    st.wYear = static_cast<uint16_t>(y);
-    st.wMonth = static_cast<uint16_t>(m);
-    st.wDay = static_cast<uint16_t>(d);
-    st.wHour = 12;
-    return st;
+    return test::TimeOf(y, m, d, 12);
 }
 
 // Runs one listing of `camera` synchronously and returns the list file text.
@@ -35,7 +33,7 @@ std::string RunAndList(const std::string& camera, uint32_t nThreshold, uint32_t 
     EXPECT_TRUE(written.load());
     if (stats != nullptr)
         *stats = s;
-    return ReadFile(list);
+    return ReadFileText(list);
 }
 
 std::set<std::string> Entries(const std::string& folder) {
@@ -63,12 +61,12 @@ TEST(ThresholdDay, CountsBackFromTheLocalDate) {
 TEST(RunListing, OneDayOnTheFirstOfMarchKeepsTheLastOfFebruaryAndToday) {
     for (const int year : {2024, 2023}) {
         TempDir tmp;
-        const std::string cam = tmp / "cam";
+        const std::string cam = tmp.File("cam");
         const std::string lastFeb = year == 2024 ? "20240229" : "20230228";
         const std::string before = year == 2024 ? "20240228" : "20230227";
         const std::string today = std::to_string(year) + "0301";
         for (const std::string& day : {before, lastFeb, today})
-            WriteFile(cam + "/" + day + "/120000-000.jpg");
+            WriteTreeFile(cam + "/" + day + "/120000-000.jpg");
 
         ListingStats stats;
         const std::string list = RunAndList(cam, ThresholdDay(Day(year, 3, 1), 1), 0, &stats);
@@ -82,12 +80,12 @@ TEST(RunListing, OneDayOnTheFirstOfMarchKeepsTheLastOfFebruaryAndToday) {
 
 TEST(RunListing, ListsDaysAndFilesInNameOrderFromTheStartDay) {
     TempDir tmp;
-    const std::string cam = tmp / "cam";
+    const std::string cam = tmp.File("cam");
     // Created out of order; listed in name order.
     for (const char* f :
          {"20240302/000001-000.jpg", "20240301/235959-999.jpg", "20240302/000000-500.jpg",
           "20240301/000000-000.jpg", "20240228/120000-000.jpg"})
-        WriteFile(cam + "/" + f);
+        WriteTreeFile(cam + "/" + f);
     EXPECT_EQ(RunAndList(cam, 0),
               cam + "/20240228/120000-000.jpg\r\n" + cam + "/20240301/000000-000.jpg\r\n" + cam +
                   "/20240301/235959-999.jpg\r\n" + cam + "/20240302/000000-500.jpg\r\n" + cam +
@@ -102,11 +100,11 @@ TEST(RunListing, ListsDaysAndFilesInNameOrderFromTheStartDay) {
 
 TEST(RunListing, DayFoldersOlderThanTheThresholdAreNeitherListedNorKept) {
     TempDir tmp;
-    const std::string cam = tmp / "cam";
-    WriteFile(cam + "/20240101/120000-000.jpg");
-    WriteFile(cam + "/20240101/deeper/more/120000-000.jpg");
-    WriteFile(cam + "/20240102/notes.txt"); // named like a day, holding no image
-    WriteFile(cam + "/20240301/120000-000.jpg");
+    const std::string cam = tmp.File("cam");
+    WriteTreeFile(cam + "/20240101/120000-000.jpg");
+    WriteTreeFile(cam + "/20240101/deeper/more/120000-000.jpg");
+    WriteTreeFile(cam + "/20240102/notes.txt"); // named like a day, holding no image
+    WriteTreeFile(cam + "/20240301/120000-000.jpg");
     ListingStats stats;
     EXPECT_EQ(RunAndList(cam, 20240201, 0, &stats), cam + "/20240301/120000-000.jpg\r\n");
     EXPECT_EQ(Entries(cam), std::set<std::string>{"20240301"});
@@ -116,27 +114,27 @@ TEST(RunListing, DayFoldersOlderThanTheThresholdAreNeitherListedNorKept) {
 
 TEST(RunListing, OnlyEightDigitFoldersCountAsDays) {
     TempDir tmp;
-    const std::string cam = tmp / "cam";
+    const std::string cam = tmp.File("cam");
     for (const char* name : {"2024010", "202401011", "2024010a", "backup", "00000000x"})
-        WriteFile(cam + "/" + name + "/120000-000.jpg");
-    WriteFile(cam + "/20240101", "a plain file named like a day");
-    WriteFile(tmp / "empty/keep");
-    fs::create_directories(tmp / "empty/cam");
+        WriteTreeFile(cam + "/" + name + "/120000-000.jpg");
+    WriteTreeFile(cam + "/20240101", "a plain file named like a day");
+    WriteTreeFile(tmp.File("empty/keep"));
+    fs::create_directories(tmp.File("empty/cam"));
     ListingStats stats;
     EXPECT_EQ(RunAndList(cam, 20991231, 0, &stats), "");
-    EXPECT_EQ(RunAndList(tmp / "empty/cam", 20991231), ""); // no day folders at all
-    EXPECT_EQ(RunAndList(tmp / "missing", 20991231), "");   // no camera folder at all
+    EXPECT_EQ(RunAndList(tmp.File("empty/cam"), 20991231), ""); // no day folders at all
+    EXPECT_EQ(RunAndList(tmp.File("missing"), 20991231), "");   // no camera folder at all
     EXPECT_EQ(Entries(cam).size(), 6u);
     EXPECT_EQ(stats.nDaysRemoved, 0u);
 }
 
 TEST(RunListing, SymbolicLinksAreNeitherFollowedNorTheirTargetsRemoved) {
     TempDir tmp;
-    const std::string cam = tmp / "cam";
-    const std::string outside = tmp / "outside";
-    WriteFile(outside + "/120000-000.jpg", "precious");
-    WriteFile(cam + "/20240101/120000-000.jpg");
-    WriteFile(cam + "/20240301/120000-000.jpg");
+    const std::string cam = tmp.File("cam");
+    const std::string outside = tmp.File("outside");
+    WriteTreeFile(outside + "/120000-000.jpg", "precious");
+    WriteTreeFile(cam + "/20240101/120000-000.jpg");
+    WriteTreeFile(cam + "/20240301/120000-000.jpg");
     // A day-named link to a folder outside, a link inside an old day folder,
     // and an image-named link inside a listed day folder.
     fs::create_directory_symlink(outside, cam + "/20200101");
@@ -146,7 +144,7 @@ TEST(RunListing, SymbolicLinksAreNeitherFollowedNorTheirTargetsRemoved) {
 
     ListingStats stats;
     EXPECT_EQ(RunAndList(cam, 20240201, 0, &stats), cam + "/20240301/120000-000.jpg\r\n");
-    EXPECT_EQ(ReadFile(outside + "/120000-000.jpg"), "precious");
+    EXPECT_EQ(ReadFileText(outside + "/120000-000.jpg"), "precious");
     EXPECT_TRUE(fs::is_symlink(cam + "/20200101"));
     EXPECT_FALSE(fs::exists(cam + "/20240101"));
     EXPECT_EQ(stats.nRemoveErrors, 0u);
@@ -156,10 +154,10 @@ TEST(RunListing, TakesAnyPathSafely) {
     TempDir tmp;
     // Blanks, non-ASCII and what a shell would act on.
     const std::string folder =
-        tmp / "my images $(touch pwned) `id` ; & | > * ? 'q' \"d\" 画像 %PATH%";
+        tmp.File("my images $(touch pwned) `id` ; & | > * ? 'q' \"d\" 画像 %PATH%");
     const std::string cam = folder + "/cam";
-    WriteFile(cam + "/20240101/120000-000.jpg");
-    WriteFile(cam + "/20240301/120000-000.jpg");
+    WriteTreeFile(cam + "/20240101/120000-000.jpg");
+    WriteTreeFile(cam + "/20240301/120000-000.jpg");
     EXPECT_EQ(RunAndList(cam, 20240201), cam + "/20240301/120000-000.jpg\r\n");
     EXPECT_EQ(Entries(cam), std::set<std::string>{"20240301"});
     EXPECT_EQ(Entries(tmp.Path()).size(), 1u); // nothing was run, nothing created
@@ -168,17 +166,17 @@ TEST(RunListing, TakesAnyPathSafely) {
 TEST(RunListing, ALineBreakInAFileNameStaysInsideItsLine) {
     // Otherwise the front part would read as the image "120000-000.jpg".
     TempDir tmp;
-    const std::string cam = tmp / "cam";
-    WriteFile(cam + "/20240301/120000-000.jpg\r\nx");
+    const std::string cam = tmp.File("cam");
+    WriteTreeFile(cam + "/20240301/120000-000.jpg\r\nx");
     EXPECT_EQ(RunAndList(cam, 0), cam + "/20240301/120000-000.jpg??x\r\n");
 }
 
 TEST(ListWorker, RunsInTheBackgroundAndReportsWhenWritten) {
     TempDir tmp;
-    const std::string cam = tmp / "cam";
-    WriteFile(cam + "/20240101/120000-000.jpg");
-    WriteFile(cam + "/20240301/120000-000.jpg");
-    const std::string list = tmp / "cam.lst";
+    const std::string cam = tmp.File("cam");
+    WriteTreeFile(cam + "/20240101/120000-000.jpg");
+    WriteTreeFile(cam + "/20240301/120000-000.jpg");
+    const std::string list = tmp.File("cam.lst");
     UniqueFd fd(::open(list.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     std::unique_ptr<ListWorker> worker = ListWorker::Start({cam, 20240201, 0}, std::move(fd));
     ASSERT_NE(worker, nullptr);
@@ -187,7 +185,7 @@ TEST(ListWorker, RunsInTheBackgroundAndReportsWhenWritten) {
     EXPECT_TRUE(worker->Done());
     EXPECT_EQ(worker->Stats().nLines, 1u);
     EXPECT_EQ(worker->Stats().nDaysRemoved, 1u);
-    EXPECT_EQ(ReadFile(list), cam + "/20240301/120000-000.jpg\r\n");
+    EXPECT_EQ(ReadFileText(list), cam + "/20240301/120000-000.jpg\r\n");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "imagestore/navigation.h"
 
 #include "imagestore/image_path.h"
+#include "support/system_time.h"
 
 #include <gtest/gtest.h>
 
@@ -91,12 +92,7 @@ TEST(CheckListingTick, ListsHourlyAndRebuildsOnANewDate) {
     };
     ListingClock clock;
     for (const Step& s : steps) {
-        SystemTime now;
-        now.wYear = 2024;
-        now.wMonth = 3;
-        now.wDay = static_cast<uint16_t>(s.day);
-        now.wHour = static_cast<uint16_t>(s.hour);
-        now.wMinute = static_cast<uint16_t>(s.minute);
+        SystemTime now = test::TimeOf(2024, 3, s.day, s.hour, s.minute);
         EXPECT_EQ(CheckListingTick(clock, now), s.expected) << s.day << " " << s.hour;
     }
 }

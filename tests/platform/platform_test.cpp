@@ -1,5 +1,4 @@
 #include "common/error_codes.h"
-#include "common/test_support.h"
 #include "platform/clock.h"
 #include "platform/computer_name.h"
 #include "platform/data_folder.h"
@@ -7,6 +6,9 @@
 #include "platform/file_lock.h"
 #include "platform/special_folder.h"
 #include "platform/xdg.h"
+#include "support/file_text.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

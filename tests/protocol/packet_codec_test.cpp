@@ -3,6 +3,8 @@
 #include "protocol/packet_codec.h"
 
 #include "protocol_test_util.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -407,7 +409,7 @@ TEST(SendPacket, FailureOfTheSocketIsReturned) {
 
 TEST(SendPacket, LogLines) {
     test::TempDir dir;
-    ASSERT_TRUE(LogOpen((dir.path() / "log.txt").string()));
+    ASSERT_TRUE(LogOpen(dir.File("log.txt")));
     DirectLink link;
     std::vector<uint8_t> result = SendBuffer({2, 0, 0, 0, 0x03, 0, 0, 0x20});
     ASSERT_EQ(SendPacket(link.sender, PT_RESULT, result, 8, SEND_ENCIPHER, true), 0u);
@@ -418,7 +420,7 @@ TEST(SendPacket, LogLines) {
     EXPECT_NE(SendPacket(link.sender, PT_ECHO, empty, 0, 0, true), 0u);
     LogClose();
 
-    std::string log = test::ReadFile(dir.path() / "log.txt");
+    std::string log = test::ReadFileText(dir.File("log.txt"));
     EXPECT_NE(log.find("\tclientへ接続要求結果送信(0x20000003-パスワード不一致)\r\n"),
               std::string::npos)
         << log;

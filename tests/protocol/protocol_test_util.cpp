@@ -1,12 +1,9 @@
 #include "protocol_test_util.h"
 
-#include <arpa/inet.h>
+#include "support/loopback.h"
+
 #include <cerrno>
-#include <cstdlib>
-#include <fstream>
-#include <netinet/in.h>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -17,23 +14,16 @@ namespace brindle::test {
 
 namespace {
 
+// A TCP connection on 127.0.0.1: fds[0] the side that connected.
 void ConnectTcpLoopback(int fds[2]) {
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("loopback listener");
-    fds[0] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fds[0], reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    LoopbackListener listener(0, 1);
+    UniqueFd connected = ConnectLoopback(listener.Port());
+    if (!listener.Valid() || !connected)
         throw std::runtime_error("loopback connect");
-    fds[1] = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    ::close(listener);
+    fds[1] = ::accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fds[1] < 0)
         throw std::runtime_error("loopback accept");
+    fds[0] = connected.Release();
 }
 
 } // namespace
@@ -139,25 +129,6 @@ void FakeRelay::Poll(PacketConnection&) {
         queue.push_back(std::move(storage.front()));
         storage.pop_front();
     }
-}
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "brindle-protocol-XXXXXX");
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::vector<uint8_t> WirePacket(uint16_t type, uint32_t flags,

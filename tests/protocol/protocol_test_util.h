@@ -8,8 +8,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <filesystem>
-#include <string>
 #include <vector>
 
 namespace brindle::test {
@@ -101,19 +99,6 @@ class FakeRelay : public RelayTransport {
   private:
     uint32_t Send(std::span<const uint8_t> packet, uint32_t nUncompressed, bool fImage);
 };
-
-// A temporary folder removed with everything in it.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-std::string ReadFile(const std::filesystem::path& path);
 
 // A packet as it travels, with a correct checksum over whatever is given.
 std::vector<uint8_t> WirePacket(uint16_t type, uint32_t flags, const std::vector<uint8_t>& payload);

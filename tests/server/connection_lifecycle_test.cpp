@@ -3,11 +3,10 @@
 #include "common/error_codes.h"
 #include "server/scripted_client.h"
 #include "server/server_fixture.h"
+#include "support/loopback.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <thread>
 
 namespace brindle::test {
 namespace {
@@ -30,7 +29,7 @@ TEST(ConnectionLifecycle, SecondLogInStandsTheFirstDown) {
     ASSERT_TRUE(second.Connect(nPort, "127.0.0.3"));
     ASSERT_EQ(second.Login("").nResult, 0u);
     AnswerDisconnect(first);
-    ASSERT_TRUE(WaitFor([&] { return !server.PeerRunning("127.0.0.2"); }));
+    ASSERT_TRUE(WaitUntil([&] { return !server.PeerRunning("127.0.0.2"); }));
     // The one that stood down left the status to the new client.
     EXPECT_EQ(server.shared.nConnectionStatus.load(), CONNECTION_CONNECTED);
     server.Queue(0, {1, 2, 3}, 7);
@@ -48,7 +47,7 @@ TEST(ConnectionLifecycle, ImagesLeftInTheQueueGoToTheNextClient) {
     ASSERT_EQ(first.Login("").nResult, 0u);
     ASSERT_EQ(first.SendEmpty(PT_DISCONNECT), 0u);
     ASSERT_TRUE(first.WaitClosed(5000));
-    ASSERT_TRUE(WaitFor([&] { return !server.PeerRunning("127.0.0.2"); }));
+    ASSERT_TRUE(WaitUntil([&] { return !server.PeerRunning("127.0.0.2"); }));
     EXPECT_EQ(server.shared.nConnectionStatus.load(), CONNECTION_DISCONNECTED);
     server.Queue(0, {1}, 1);
     server.Queue(1, {2}, 2);
@@ -94,7 +93,7 @@ TEST(ConnectionLifecycle, DisconnectWaitEndsAtOnceWhenThePeerCloses) {
     EXPECT_TRUE(first.Quiet(300));
     EXPECT_TRUE(server.PeerRunning("127.0.0.2"));
     first.Close();
-    EXPECT_TRUE(WaitFor([&] { return !server.PeerRunning("127.0.0.2"); }));
+    EXPECT_TRUE(WaitUntil([&] { return !server.PeerRunning("127.0.0.2"); }));
 }
 
 TEST(ConnectionLifecycle, AFailedLogInElsewhereDoesNotStopTheLoggedInClient) {
@@ -111,7 +110,7 @@ TEST(ConnectionLifecycle, AFailedLogInElsewhereDoesNotStopTheLoggedInClient) {
         ASSERT_TRUE(stranger.StartLogin(challenge));
         EXPECT_EQ(challenge.nType, PT_AUTH);
     }
-    ASSERT_TRUE(WaitFor([&] { return !server.PeerRunning("127.0.0.3"); }));
+    ASSERT_TRUE(WaitUntil([&] { return !server.PeerRunning("127.0.0.3"); }));
     EXPECT_EQ(server.shared.nConnectionStatus.load(), CONNECTION_CONNECTED);
     server.Queue(0, {5}, 5);
     std::vector<BatchRecord> records;
@@ -121,22 +120,16 @@ TEST(ConnectionLifecycle, AFailedLogInElsewhereDoesNotStopTheLoggedInClient) {
 
 TEST(ConnectionLifecycle, ListenerFailureIsLoggedAndReportedOnce) {
     ServerFixture server;
-    int busy = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-    ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(busy, 1), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(busy, reinterpret_cast<sockaddr*>(&addr), &len);
-    uint16_t nPort = ntohs(addr.sin_port);
+    LoopbackListener busy(0, 1);
+    ASSERT_TRUE(busy.Valid());
+    uint16_t nPort = busy.Port();
 
     EXPECT_EQ(server.manager.OpenListener(nPort), WSAEADDRINUSE_CODE);
     EXPECT_EQ(server.manager.ListenerPort(), 0);
     EXPECT_TRUE(server.manager.TakeListenerFailure());
     EXPECT_FALSE(server.manager.TakeListenerFailure());
     EXPECT_NE(server.LogText().find("ソケットバインドに失敗(0x00002740-"), std::string::npos);
-    ::close(busy);
+    busy.Close();
     EXPECT_EQ(server.manager.OpenListener(nPort), 0u);
     EXPECT_EQ(server.manager.ListenerPort(), nPort);
     server.manager.CloseListener();
@@ -152,7 +145,7 @@ TEST(ConnectionLifecycle, StopAllEndsEveryConversationAndTheListener) {
     ASSERT_EQ(a.Login("").nResult, 0u);
     ASSERT_TRUE(b.Connect(nPort, "127.0.0.3"));
     // Accepted, not only queued in the backlog that closing resets.
-    ASSERT_TRUE(WaitFor([&] { return server.PeerRunning("127.0.0.3"); }));
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerRunning("127.0.0.3"); }));
     std::thread answerA([&] { AnswerDisconnect(a); });
     std::thread answerB([&] { AnswerDisconnect(b); });
     server.manager.StopAll();

@@ -2,17 +2,22 @@
 // client session over loopback, and a clean end on SIGTERM.
 #include "common/error_codes.h"
 #include "common/ini_file.h"
-#include "common/test_support.h"
-#include "server/host_process.h"
 #include "server/scripted_client.h"
+#include "support/child_process.h"
+#include "support/file_text.h"
+#include "support/loopback.h"
+#include "support/temp_dir.h"
 
 #include <chrono>
-#include <csignal>
 #include <gtest/gtest.h>
 #include <thread>
 
 namespace brindle::test {
 namespace {
+
+std::string HostProgram() {
+    return std::string(BRINDLE_BINARY_DIR) + "/bin/BrindleHost";
+}
 
 class HostTest : public ::testing::Test {
   protected:
@@ -23,10 +28,11 @@ class HostTest : public ::testing::Test {
                                  "Cycle=1\r\nTime=4\r\n");
     }
     std::string Ini() { return dir.File("BrindleHost.ini"); }
-    bool StartHost(HostProcess& host, const char* name = "host") {
+    bool StartHost(ChildProcess& host, const std::string& name = "host") {
         return host.Start(
+            HostProgram(),
             {"--headless", "--data-dir", dir.Path(), "--test-camera", "--listen", "127.0.0.1"},
-            dir.File(std::string(name) + ".out"), dir.File(std::string(name) + ".err"));
+            dir.File(name + ".out"), "", dir.File(name + ".err"));
     }
     std::string Key(const char* section, const char* key) {
         std::string value;
@@ -39,14 +45,14 @@ class HostTest : public ::testing::Test {
 };
 
 TEST_F(HostTest, PasswordSetFromStandardInputProtectsTheServer) {
-    HostProcess setter;
-    ASSERT_TRUE(setter.Start({"--set-password", "--data-dir", dir.Path()}, dir.File("set.out"),
-                             dir.File("set.err"), "letmein\n"));
+    ChildProcess setter;
+    ASSERT_TRUE(setter.Start(HostProgram(), {"--set-password", "--data-dir", dir.Path()},
+                             dir.File("set.out"), "letmein\n", dir.File("set.err")));
     ASSERT_EQ(setter.Wait(10000), 0);
     EXPECT_NE(ReadFileText(dir.File("set.out")).find("Password stored in"), std::string::npos);
     EXPECT_EQ(Key("Settings", "Passwd").find("letmein"), std::string::npos);
 
-    HostProcess host;
+    ChildProcess host;
     ASSERT_TRUE(StartHost(host));
     ASSERT_TRUE(WaitAccepting(nPort, 10000));
     ScriptedClient intruder;
@@ -61,17 +67,16 @@ TEST_F(HostTest, PasswordSetFromStandardInputProtectsTheServer) {
     EXPECT_NE(outcome.info.find("[testcam:0]"), std::string::npos);
     intruder.Close();
     viewer.Close();
-    host.Signal(SIGTERM);
-    EXPECT_EQ(host.Wait(15000), 0);
+    EXPECT_EQ(host.Stop(15000), 0);
 }
 
 TEST_F(HostTest, ClientReceivesImagesAndSigtermEndsTheServerCleanly) {
-    HostProcess host;
+    ChildProcess host;
     ASSERT_TRUE(StartHost(host));
     ASSERT_TRUE(WaitAccepting(nPort, 10000));
 
     // A second copy on the same data folder steps aside at once.
-    HostProcess second;
+    ChildProcess second;
     ASSERT_TRUE(StartHost(second, "second"));
     EXPECT_EQ(second.Wait(10000), 2);
 
@@ -93,8 +98,7 @@ TEST_F(HostTest, ClientReceivesImagesAndSigtermEndsTheServerCleanly) {
             client.SendEmpty(PT_DISCONNECT);
     });
     auto start = std::chrono::steady_clock::now();
-    host.Signal(SIGTERM);
-    int nExit = host.Wait(15000);
+    int nExit = host.Stop(15000);
     auto elapsed = std::chrono::steady_clock::now() - start;
     answer.join();
     EXPECT_EQ(nExit, 0);

@@ -59,7 +59,7 @@ TEST(ConnectionLogin, WithoutPasswordSendsInformationWithoutPasswdLines) {
     EXPECT_EQ(outcome.nAnswered, PT_CONNECT);
     EXPECT_EQ(outcome.nResult, 0u);
     EXPECT_EQ(outcome.info, "[Settings]\r\nPort=0\r\nCrypt=0");
-    EXPECT_TRUE(WaitFor([&] { return server.shared.nConnectionStatus == CONNECTION_CONNECTED; }));
+    EXPECT_TRUE(WaitUntil([&] { return server.shared.nConnectionStatus == CONNECTION_CONNECTED; }));
 }
 
 TEST(ConnectionLogin, InformationLongerThanOnePacketTravelsInPieces) {
@@ -100,7 +100,7 @@ TEST(ConnectionLogin, WrongDigestFailsAndTheRightOneThenLogsIn) {
     EXPECT_EQ(outcome.nAnswered, PT_AUTH);
     EXPECT_EQ(outcome.nResult, 0u);
     EXPECT_EQ(outcome.info, "[Settings]\r\nPort=0\r\n");
-    EXPECT_TRUE(WaitFor([&] { return server.shared.nConnectionStatus == CONNECTION_CONNECTED; }));
+    EXPECT_TRUE(WaitUntil([&] { return server.shared.nConnectionStatus == CONNECTION_CONNECTED; }));
 }
 
 TEST(ConnectionLogin, ChallengeCarriesThePasswordStamp) {

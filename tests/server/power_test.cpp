@@ -1,7 +1,8 @@
 // The power layer with stand-in commands for systemd-inhibit and gdbus.
-#include "common/test_support.h"
 #include "platform/power.h"
 #include "server/server_fixture.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -50,7 +51,7 @@ TEST(InhibitorPower, ACommandThatCannotHoldMakesRequestsDoNothing) {
 
     InhibitorPower refused({"/bin/false"});
     refused.SetExecutionState(POWER_SYSTEM_REQUIRED);
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         refused.SetExecutionState(POWER_SYSTEM_REQUIRED);
         return !refused.Available();
     }));
@@ -78,7 +79,7 @@ TEST(SleepWatcher, ReportsSuspendAndResumeUntilStopped) {
     CountingEvents events;
     SleepWatcher watcher({"/bin/sh", dir.File("monitor.sh")});
     ASSERT_TRUE(watcher.Start(&events));
-    EXPECT_TRUE(WaitFor([&] { return events.nResume == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return events.nResume == 1; }));
     EXPECT_EQ(events.nSuspend, 1);
     watcher.Stop(); // ends the command that would run for half a minute
     EXPECT_FALSE(SleepWatcher({"/nonexistent/gdbus"}).Start(&events));

@@ -72,7 +72,7 @@ class RelayedClient {
                   0u);
     }
     bool Receive(ReceivedPacket& packet) {
-        bool fGot = WaitFor([&] {
+        bool fGot = WaitUntil([&] {
             uint32_t nError = 0;
             return ReceivePacket(conn_, PacketSide::Client, buffer_, nError) > 0;
         });
@@ -135,7 +135,7 @@ TEST(RelayedConnection, LogsInAfterDroppingStalePacketsAndSendsWholePieces) {
     EXPECT_EQ(records[0].ftCapture, 11u);
 
     client.Send(PT_DISCONNECT);
-    EXPECT_TRUE(WaitFor([&] { return !record->Running(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !record->Running(); }));
     EXPECT_EQ(server.shared.nConnectionStatus.load(), CONNECTION_DISCONNECTED);
 }
 

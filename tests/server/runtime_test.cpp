@@ -3,18 +3,18 @@
 // keep-awake, resume and the hourly listing.
 #include "common/error_codes.h"
 #include "common/ini_file.h"
-#include "common/test_support.h"
 #include "server/app/server_runtime.h"
 #include "server/capture/scripted_backend.h"
 #include "server/connections/camera_request.h"
 #include "server/scripted_client.h"
 #include "server/server_fixture.h"
+#include "support/file_text.h"
+#include "support/loopback.h"
+#include "support/temp_dir.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace brindle::test {
 namespace {
@@ -198,19 +198,13 @@ TEST_F(RuntimeTest, ACameraThatFailedToStartIsRetriedWhenItsSettingsChange) {
 }
 
 TEST_F(RuntimeTest, FailedListenerIsReopenedFiveSecondsLater) {
-    int busy = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-    ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(busy, 1), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(busy, reinterpret_cast<sockaddr*>(&addr), &len);
-    uint16_t nPort = ntohs(addr.sin_port);
+    LoopbackListener busy(0, 1);
+    ASSERT_TRUE(busy.Valid());
+    uint16_t nPort = busy.Port();
     Start("[Settings]\r\nPort=" + std::to_string(nPort) + "\r\n");
     EXPECT_EQ(runtime->Connections().ListenerPort(), 0);
     TickAfter(50);
-    ::close(busy);
+    busy.Close();
     TickAfter(5000); // retry tick set 5 s ago: not yet more than 5 s
     EXPECT_EQ(runtime->Connections().ListenerPort(), 0);
     TickAfter(1);
@@ -257,7 +251,7 @@ TEST_F(RuntimeTest, FirstTickListsAndRemovesDayFoldersPastRetention) {
     Start(std::string(kCameraInUse) + "Days=10\r\n");
     TickAfter(50);
     struct stat st {};
-    EXPECT_TRUE(WaitFor([&] { return ::stat((camera + "/20260101").c_str(), &st) != 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return ::stat((camera + "/20260101").c_str(), &st) != 0; }));
     EXPECT_EQ(::stat((camera + "/20260301").c_str(), &st), 0);
     EXPECT_EQ(::stat((camera + ".lst").c_str(), &st), 0);
 }

@@ -4,14 +4,13 @@
 #pragma once
 
 #include "common/log.h"
-#include "common/test_support.h"
 #include "server/connections/connection_manager.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
 
-#include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace brindle::test {
@@ -50,17 +49,6 @@ class RecordingHost : public ConnectionHost {
     std::mutex lock_;
     std::vector<Change> changes_;
 };
-
-// Polls `done` every few milliseconds for up to nMs; a safety net only.
-inline bool WaitFor(const std::function<bool()>& done, uint32_t nMs = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 class ServerFixture {
   public:

@@ -81,7 +81,7 @@ TEST(ConnectionStreaming, BatchesCarryCameraJpegAndCounts) {
         EXPECT_EQ(records[i].ftCapture, 0x01DA000000000001ull + i);
         EXPECT_EQ(records[i].jpeg, Bytes(expected[i].nSize, expected[i].nSeed)) << i;
     }
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(WaitUntil([&] {
         std::lock_guard<std::mutex> lock(server.shared.mainLock);
         return server.shared.counts[0].nSent == 2 && server.shared.counts[1].nSent == 1;
     }));
@@ -145,9 +145,9 @@ TEST(ConnectionStreaming, FailedBatchGoesBackToTheHeadInOrder) {
     }
     server.manager.NotifyWork();
     // The first batch takes eleven images; reset while it is on its way.
-    ASSERT_TRUE(WaitFor([&] { return server.QueueCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return server.QueueCount() == 1; }));
     client.Reset();
-    ASSERT_TRUE(WaitFor([&] { return !server.PeerRunning("127.0.0.1"); }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return !server.PeerRunning("127.0.0.1"); }, 20000));
     std::lock_guard<std::mutex> lock(server.shared.mainLock);
     ASSERT_EQ(server.shared.queue.Count(), 12u);
     for (uint32_t i = 0; i < 12; ++i) {

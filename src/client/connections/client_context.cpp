@@ -192,10 +192,9 @@ std::vector<std::string> RecentServers(const ClientContext& ctx) {
 }
 
 uint32_t AddRecentServer(const ClientContext& ctx, std::string_view text) {
-    size_t start = text.find_first_not_of(" \t");
-    if (start == std::string_view::npos)
+    text = TrimSpaceTab(text);
+    if (text.empty())
         return 0;
-    text = text.substr(start, text.find_last_not_of(" \t") - start + 1);
     std::vector<std::string> items = RecentServers(ctx);
     ListAddTop(items, text);
     return IniWriteKey(ctx.cSettingsFile, "Settings", "Server", ListJoin(items));

@@ -6,6 +6,7 @@
 #include "common/error_codes.h"
 #include "common/error_text.h"
 #include "common/ini_text.h"
+#include "common/little_endian.h"
 #include "common/log.h"
 
 #include <cstdio>
@@ -13,15 +14,6 @@
 namespace brindle {
 
 namespace {
-
-uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t Load64(const uint8_t* p) {
-    return Load32(p) | static_cast<uint64_t>(Load32(p + 4)) << 32;
-}
 
 bool IsImageType(uint16_t nType) {
     return nType >= PT_IMAGE && nType <= PT_IMAGE + 8;
@@ -77,7 +69,7 @@ ClientLink::Next ClientLink::OnResult(std::span<const uint8_t> payload) {
     if (payload.size() < RESULT_PAYLOAD_SIZE)
         return Next::Continue;
     uint16_t nType = static_cast<uint16_t>(payload[0] | payload[1] << 8);
-    uint32_t nCode = Load32(payload.data() + 4);
+    uint32_t nCode = LoadLe32(payload.data() + 4);
     bool fOnline = psp_.fOnline.load() != 0;
     bool fLogIn = (nType == PT_CONNECT || nType == PT_AUTH) && !fOnline;
     if (nCode == 0) {
@@ -162,7 +154,7 @@ ClientLink::Next ClientLink::OnAuth(std::span<uint8_t> payload) {
                  static_cast<unsigned>(payload.size()));
         return Next::Teardown;
     }
-    if (fStorage_ && Load32(payload.data() + 24) != nLinkStamp_) {
+    if (fStorage_ && LoadLe32(payload.data() + 24) != nLinkStamp_) {
         LogWrite("サーバ%sからの古い認証要求を破棄\r\n", Address());
         return Next::Continue;
     }
@@ -170,7 +162,7 @@ ClientLink::Next ClientLink::OnAuth(std::span<uint8_t> payload) {
         return Next::Teardown;
     if (psp_.qwPasswordStamp == 0)
         SavePasswd(ctx_, psp_);
-    nServerStamp_ = Load64(payload.data() + 16);
+    nServerStamp_ = LoadLe64(payload.data() + 16);
     uint8_t digest[16];
     AuthDigest(psp_.cPassword, payload.first<16>(), digest);
     std::copy(digest, digest + 16, psp_.abDigest.begin());

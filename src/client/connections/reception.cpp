@@ -3,6 +3,8 @@
 #include "client/connections/server_params.h"
 #include "common/error_codes.h"
 #include "common/ini_text.h"
+#include "common/list_text.h"
+#include "common/little_endian.h"
 #include "common/md5.h"
 #include "common/settings.h"
 
@@ -14,21 +16,13 @@ namespace brindle {
 
 namespace {
 
+// The fields of settings pieces, image sets and requests are signed.
 int32_t LoadInt32(const uint8_t* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                                static_cast<uint32_t>(p[2]) << 16 |
-                                static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t LoadUint64(const uint8_t* p) {
-    return static_cast<uint32_t>(LoadInt32(p)) |
-           static_cast<uint64_t>(static_cast<uint32_t>(LoadInt32(p + 4))) << 32;
+    return static_cast<int32_t>(LoadLe32(p));
 }
 
 void StoreInt32(uint8_t* p, int32_t value) {
-    uint32_t v = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
+    StoreLe32(p, static_cast<uint32_t>(value));
 }
 
 // The camera keys the client keeps, with the values a missing key gets.
@@ -50,20 +44,6 @@ void CopyValue(std::string_view from, std::string& to, std::string_view fromSect
     IniTextSet(to, toSection, toKey, SettingQuoteText(value ? *value : pcDefault));
 }
 
-// Section names of a "|"-separated list, empty items skipped.
-std::vector<std::string> SectionsOf(std::string_view list) {
-    std::vector<std::string> sections;
-    while (!list.empty()) {
-        size_t end = list.find('|');
-        if (end != 0)
-            sections.emplace_back(list.substr(0, end));
-        if (end == std::string_view::npos)
-            break;
-        list = list.substr(end + 1);
-    }
-    return sections;
-}
-
 } // namespace
 
 uint32_t ParseSettingsChunk(std::span<const uint8_t> payload, SettingsChunk& chunk) {
@@ -83,7 +63,7 @@ int CopyServerSettings(std::string_view serverText, std::string& iniText) {
     std::string pathList = list ? *list : std::string();
     IniTextSet(iniText, "Camera", "PathList", SettingQuoteText(pathList));
     int nCopied = 0;
-    for (const std::string& section : SectionsOf(pathList)) {
+    for (const std::string& section : ListSplitPlain(pathList)) {
         if (IniCheckEntry(section, "Name", "") != 0)
             continue; // a name the file cannot hold
         for (const CopiedKey& key : kCameraKeys)
@@ -177,7 +157,7 @@ uint32_t ParseImageSet(std::span<const uint8_t> set, std::vector<ImageRecord>& r
         if (nLength < 0 || static_cast<size_t>(nLength) > set.size() - pos - 24)
             return ERROR_INVALID_DATA_CODE;
         ImageRecord r;
-        r.nFileTime = LoadUint64(head);
+        r.nFileTime = LoadLe64(head);
         r.nCameraId = LoadInt32(head + 8);
         r.nSent = static_cast<uint32_t>(LoadInt32(head + 16));
         r.nAbandoned = static_cast<uint32_t>(LoadInt32(head + 20));

@@ -2,6 +2,7 @@
 
 #include "client/connections/text_scan.h"
 #include "common/ini_text.h"
+#include "common/list_text.h"
 #include "common/text_utils.h"
 #include "imagestore/image_path.h"
 #include "protocol/scrambler.h"
@@ -12,14 +13,6 @@
 namespace brindle {
 
 namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-    size_t start = text.find_first_not_of(" \t");
-    if (start == std::string_view::npos)
-        return {};
-    size_t end = text.find_last_not_of(" \t");
-    return text.substr(start, end - start + 1);
-}
 
 bool IsYes(const std::optional<std::string>& value) {
     return value && IniNameEqual(*value, "Yes");
@@ -33,21 +26,6 @@ std::string TextOf(const std::optional<std::string>& value, size_t maxBytes) {
     if (!value)
         return {};
     return value->substr(0, Utf8FitLength(*value, maxBytes));
-}
-
-// Splits a "|"-separated list of section names; empty items are skipped.
-std::vector<std::string> SplitSections(std::string_view text) {
-    std::vector<std::string> items;
-    while (!text.empty()) {
-        size_t end = text.find('|');
-        std::string_view item = text.substr(0, end);
-        if (!item.empty())
-            items.emplace_back(item);
-        if (end == std::string_view::npos)
-            break;
-        text = text.substr(end + 1);
-    }
-    return items;
 }
 
 CameraInfo ReadCamera(std::string_view text, const std::string& section) {
@@ -82,7 +60,7 @@ CameraInfo ReadCamera(std::string_view text, const std::string& section) {
 } // namespace
 
 bool ParseServerText(std::string_view text, std::string& cAddress, int32_t& nPort) {
-    text = TrimBlanks(text);
+    text = TrimSpaceTab(text);
     size_t colon = text.find(':');
     std::string_view address = text.substr(0, colon);
     int32_t port = 0;
@@ -193,7 +171,7 @@ ServerIniContent ParseServerIni(std::string_view text) {
     ServerIniContent content;
     std::optional<std::string> list = IniTextGet(text, "Camera", "PathList");
     int32_t nId = 1;
-    for (const std::string& section : SplitSections(list ? *list : std::string())) {
+    for (const std::string& section : ListSplitPlain(list ? *list : std::string())) {
         CameraInfo camera = ReadCamera(text, section);
         camera.nCameraId = nId++;
         content.cameras.push_back(std::move(camera));

@@ -1,5 +1,7 @@
 #include "client/connections/text_scan.h"
 
+#include "common/ascii.h"
+
 namespace brindle {
 
 namespace {
@@ -8,14 +10,10 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v';
 }
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 99;
+// The digit's value in `base`, or -1.
+int DigitValue(char c, unsigned base) {
+    int d = HexDigitValue(c);
+    return d >= 0 && static_cast<unsigned>(d) < base ? d : -1;
 }
 
 } // namespace
@@ -29,12 +27,12 @@ bool TextScan::Number(unsigned base, uint64_t& value) {
     if (i < text_.size() && (text_[i] == '+' || text_[i] == '-'))
         negative = text_[i++] == '-';
     if (base == 16 && i + 2 < text_.size() && text_[i] == '0' &&
-        (text_[i + 1] == 'x' || text_[i + 1] == 'X') && DigitValue(text_[i + 2]) < 16)
+        (text_[i + 1] == 'x' || text_[i + 1] == 'X') && DigitValue(text_[i + 2], 16) >= 0)
         i += 2;
     uint64_t v = 0;
     size_t digits = 0;
-    for (; i < text_.size() && DigitValue(text_[i]) < static_cast<int>(base); ++i, ++digits)
-        v = v * base + static_cast<uint64_t>(DigitValue(text_[i]));
+    for (; i < text_.size() && DigitValue(text_[i], base) >= 0; ++i, ++digits)
+        v = v * base + static_cast<uint64_t>(DigitValue(text_[i], base));
     if (digits == 0)
         return false;
     value = negative ? 0 - v : v;

@@ -1,5 +1,6 @@
 // Text drawing with QPainter needs a QGuiApplication; the tests use the
-// offscreen platform so that no display is needed.
+// offscreen platform so that no display is needed. Linked as an object
+// library: nothing refers to this file, it only registers itself.
 #include <QGuiApplication>
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ class QtEnvironment : public ::testing::Environment {
 
   private:
     int argc_ = 1;
-    char name_[16] = "capture_tests";
+    char name_[16] = "brindle_tests";
     char* argv_[2] = {name_, nullptr};
     std::unique_ptr<QGuiApplication> app_;
 };
