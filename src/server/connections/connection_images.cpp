@@ -21,7 +21,7 @@ bool ConnectionThread::SendImageBatch() {
     if (batch.entries.empty())
         return true;
     bool fLastPlain = false;
-    uint32_t err = SendPieces(batch.bytes, fLastPlain);
+    uint32_t err = SendPieces(batch, fLastPlain);
     if (err != 0) {
         BatchFailed(std::move(batch.entries), err);
         return false;
@@ -36,38 +36,42 @@ bool ConnectionThread::SendImageBatch() {
     return true;
 }
 
-uint32_t ConnectionThread::SendPieces(const std::vector<uint8_t>& batch, bool& fLastPlain) {
+uint32_t ConnectionThread::SendPieces(const ImageBatch& batch, bool& fLastPlain) {
     size_t nChunk = ctx_.PacketMax() - IMAGE_PIECE_OVERHEAD;
     if (rec_.Relayed())
-        nChunk = std::max(nChunk, batch.size());
-    size_t nPieces = ImagePieceCount(batch.size(), nChunk);
-    std::vector<uint8_t> buffer;
+        nChunk = std::max(nChunk, batch.nBytes);
+    size_t nPieces = ImagePieceCount(batch.nBytes, nChunk);
+    // The piece buffer is kept for the next batch; only the one-piece buffer
+    // of a large relayed batch is given back afterwards.
+    size_t nPieceBuffer = PACKET_HEADER_SIZE + IMAGE_PIECE_HEADER + nChunk + 3 + PACKET_SEND_SPARE;
     try {
-        buffer.resize(PACKET_HEADER_SIZE + IMAGE_PIECE_HEADER + nChunk + 3 + PACKET_SEND_SPARE);
+        if (pieces_.size() < nPieceBuffer)
+            pieces_.resize(nPieceBuffer);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     }
-    for (size_t i = 0; i < nPieces; ++i) {
-        size_t nOffset = i * nChunk;
-        size_t n = std::min(nChunk, batch.size() - nOffset);
-        uint8_t* p = buffer.data() + PACKET_HEADER_SIZE;
-        std::memset(p, 0, IMAGE_PIECE_HEADER);
+    ImageBatchReader reader(batch);
+    uint32_t err = 0;
+    for (size_t i = 0; i < nPieces && err == 0; ++i) {
+        size_t n = std::min(nChunk, batch.nBytes - i * nChunk);
+        uint8_t* p = pieces_.data() + PACKET_HEADER_SIZE;
         wire::Store32(p, static_cast<uint32_t>(i + 1));
         wire::Store32(p + 4, static_cast<uint32_t>(nPieces));
         wire::Store32(p + 8, static_cast<uint32_t>(n));
-        std::memcpy(p + IMAGE_PIECE_HEADER, batch.data() + nOffset, n);
+        std::memset(p + 12, 0, IMAGE_PIECE_HEADER - 12);
+        reader.Read(p + IMAGE_PIECE_HEADER, n);
         std::memset(p + IMAGE_PIECE_HEADER + n, 0, 3);
         EnsureCipher();
         uint16_t nType = static_cast<uint16_t>(PT_IMAGE + rec_.packet.imageCipher.nAlgorithm);
-        uint32_t err =
-            SendPacket(rec_.packet, nType, buffer, static_cast<uint32_t>(n + IMAGE_PIECE_EXTRA),
-                       SEND_ENCIPHER, false);
-        if (err != 0)
-            return err;
+        err = SendPacket(rec_.packet, nType, pieces_, static_cast<uint32_t>(n + IMAGE_PIECE_EXTRA),
+                         SEND_ENCIPHER, false);
         // Image pieces are not compressed, so the header went out from here.
-        fLastPlain = (PacketHeaderRead(buffer.data()).flags & PF_SENT_PLAIN) != 0;
+        if (err == 0)
+            fLastPlain = (PacketHeaderRead(pieces_.data()).flags & PF_SENT_PLAIN) != 0;
     }
-    return 0;
+    if (pieces_.size() > PACKET_HEADER_SIZE + PACKET_PAYLOAD_MAX + PACKET_SEND_SPARE)
+        std::vector<uint8_t>().swap(pieces_);
+    return err;
 }
 
 // The server-wide algorithm may change between two pieces; the state
