@@ -76,6 +76,11 @@ class RelayTransport {
 // Options of SendPacket.
 inline constexpr uint32_t SEND_COMPRESS = PF_COMPRESSED;
 inline constexpr uint32_t SEND_ENCIPHER = PF_ENCIPHERED;
+// More packets follow at once (direct connections): the end of this one
+// may wait in the socket to fill a segment with the start of the next,
+// instead of going out as a small segment of its own. The last packet of a
+// run goes without it. The bytes on the wire are the same.
+inline constexpr uint32_t SEND_MORE = 0x100;
 
 // Sends the packet whose payload of nLength bytes lies at buffer[16]; this
 // writes the header. Image packets (type 100 and above) need

@@ -109,12 +109,13 @@ void WaitWritable(int fd, uint32_t ms) {
 // Sends every byte. EAGAIN is would-block whether it comes from a
 // non-blocking socket or from the send time-out of a blocking one: both are
 // retried (waiting for room instead of spinning) until the time limit.
-uint32_t DirectSend(const PacketConnection& conn, const uint8_t* p, size_t n) {
+// nFlags adds MSG_MORE when more packets follow.
+uint32_t DirectSend(const PacketConnection& conn, const uint8_t* p, size_t n, int nFlags) {
     const Clock& clock = ClockOf(conn);
     uint32_t start = clock.Tick();
     size_t sent = 0;
     while (sent < n) {
-        ssize_t r = ::send(conn.nSocket, p + sent, n - sent, MSG_NOSIGNAL);
+        ssize_t r = ::send(conn.nSocket, p + sent, n - sent, MSG_NOSIGNAL | nFlags);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
@@ -193,8 +194,9 @@ uint32_t SendPacket(PacketConnection& conn, uint16_t nType, std::span<uint8_t> b
     packet[PACKET_CHECKSUM_OFFSET] = static_cast<uint8_t>(nChecksum);
     packet[PACKET_CHECKSUM_OFFSET + 1] = static_cast<uint8_t>(nChecksum >> 8);
 
+    int nSendFlags = (nOptions & SEND_MORE) != 0 ? MSG_MORE : 0;
     uint32_t err = conn.fRelayed ? RelaySend(conn, nType, packet.first(nTotal), nLength)
-                                 : DirectSend(conn, packet.data(), nTotal);
+                                 : DirectSend(conn, packet.data(), nTotal, nSendFlags);
     if (conn.sendArea.size() > SEND_AREA_KEPT)
         std::vector<uint8_t>().swap(conn.sendArea);
     if (err != 0) {
