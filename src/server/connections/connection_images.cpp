@@ -51,24 +51,26 @@ uint32_t ConnectionThread::SendPieces(const ImageBatch& batch, bool& fLastPlain)
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     }
     ImageBatchReader reader(batch);
+    static const uint8_t kUnused[3] = {};
+    uint8_t header[IMAGE_PIECE_HEADER] = {};
     uint32_t err = 0;
     for (size_t i = 0; i < nPieces && err == 0; ++i) {
         size_t n = std::min(nChunk, batch.nBytes - i * nChunk);
-        uint8_t* p = pieces_.data() + PACKET_HEADER_SIZE;
-        wire::Store32(p, static_cast<uint32_t>(i + 1));
-        wire::Store32(p + 4, static_cast<uint32_t>(nPieces));
-        wire::Store32(p + 8, static_cast<uint32_t>(n));
-        std::memset(p + 12, 0, IMAGE_PIECE_HEADER - 12);
-        reader.Read(p + IMAGE_PIECE_HEADER, n);
-        std::memset(p + IMAGE_PIECE_HEADER + n, 0, 3);
+        wire::Store32(header, static_cast<uint32_t>(i + 1));
+        wire::Store32(header + 4, static_cast<uint32_t>(nPieces));
+        wire::Store32(header + 8, static_cast<uint32_t>(n));
+        // The piece is enciphered straight from the queued images.
+        parts_.clear();
+        parts_.emplace_back(header, IMAGE_PIECE_HEADER);
+        reader.Take(n, parts_);
+        parts_.emplace_back(kUnused, sizeof kUnused);
         EnsureCipher();
         uint16_t nType = static_cast<uint16_t>(PT_IMAGE + rec_.packet.imageCipher.nAlgorithm);
         // Sent alone, a piece ends in a part-filled segment (over loopback a
         // full piece is a few dozen bytes more than one segment), which
         // costs both ends about as much as a full one.
         uint32_t nOptions = SEND_ENCIPHER | (i + 1 < nPieces ? SEND_MORE : 0);
-        err = SendPacket(rec_.packet, nType, pieces_, static_cast<uint32_t>(n + IMAGE_PIECE_EXTRA),
-                         nOptions, false);
+        err = SendPacketFrom(rec_.packet, nType, parts_, pieces_, nOptions, false);
         // Image pieces are not compressed, so the header went out from here.
         if (err == 0)
             fLastPlain = (PacketHeaderRead(pieces_.data()).flags & PF_SENT_PLAIN) != 0;

@@ -66,6 +66,7 @@ class ConnectionThread {
     std::vector<uint8_t> packet_; // the packet received last
     std::vector<uint8_t> send_;   // work area for replies
     std::vector<uint8_t> pieces_; // work area for image pieces, kept between batches
+    std::vector<std::span<const uint8_t>> parts_; // where a piece's bytes come from
     bool fClientDisconnected_ = false;
     bool fChallengePending_ = false;
     bool fRelayEmpty_ = false;

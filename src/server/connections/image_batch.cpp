@@ -67,22 +67,32 @@ std::span<const uint8_t> ImageBatchReader::Part(size_t nPart) const {
     return batch_.entries[nImage].jpeg;
 }
 
-size_t ImageBatchReader::Read(uint8_t* out, size_t n) {
+size_t ImageBatchReader::Take(size_t n, std::vector<std::span<const uint8_t>>& parts) {
     const size_t nParts = batch_.entries.empty() ? 0 : 1 + 2 * batch_.entries.size();
-    size_t nCopied = 0;
-    while (nCopied < n && nPart_ < nParts) {
+    size_t nTaken = 0;
+    while (nTaken < n && nPart_ < nParts) {
         std::span<const uint8_t> part = Part(nPart_);
-        size_t nTake = std::min(n - nCopied, part.size() - nOffset_);
+        size_t nTake = std::min(n - nTaken, part.size() - nOffset_);
         if (nTake > 0)
-            std::memcpy(out + nCopied, part.data() + nOffset_, nTake);
-        nCopied += nTake;
+            parts.push_back(part.subspan(nOffset_, nTake));
+        nTaken += nTake;
         nOffset_ += nTake;
         if (nOffset_ == part.size()) {
             ++nPart_;
             nOffset_ = 0;
         }
     }
-    return nCopied;
+    return nTaken;
+}
+
+size_t ImageBatchReader::Read(uint8_t* out, size_t n) {
+    std::vector<std::span<const uint8_t>> parts;
+    size_t nTaken = Take(n, parts);
+    for (std::span<const uint8_t> part : parts) {
+        std::memcpy(out, part.data(), part.size());
+        out += part.size();
+    }
+    return nTaken;
 }
 
 } // namespace brindle

@@ -51,8 +51,12 @@ class ImageBatchReader {
   public:
     explicit ImageBatchReader(const ImageBatch& batch) : batch_(batch) {}
 
-    // Copies the next n bytes to `out`; past the end of the batch nothing
-    // more is copied. Returns the bytes copied.
+    // Appends to `parts` the stretches of memory that hold the next n bytes
+    // (they point into the batch); past the end of the batch there are no
+    // more. Returns the bytes they hold.
+    size_t Take(size_t n, std::vector<std::span<const uint8_t>>& parts);
+
+    // The same bytes copied to `out`.
     size_t Read(uint8_t* out, size_t n);
 
   private:
