@@ -188,8 +188,7 @@ class CipherCrcBound {
             std::span<uint8_t> room(server_.piece.data() + PACKET_HEADER_SIZE,
                                     server_.piece.size() - PACKET_HEADER_SIZE);
             ImageCipherApply(server_.state, CipherDirection::Encrypt, 7, room, n);
-            benchmark::DoNotOptimize(
-                PacketChecksum(server_.piece.data(), PACKET_HEADER_SIZE + n));
+            benchmark::DoNotOptimize(PacketChecksum(server_.piece.data(), PACKET_HEADER_SIZE + n));
         }
     }
 
@@ -198,8 +197,7 @@ class CipherCrcBound {
     void ClientSide() {
         for (size_t nOffset = 0; nOffset < nBatch_; nOffset += nChunk_) {
             size_t n = nCipherLength_;
-            benchmark::DoNotOptimize(
-                PacketChecksum(client_.piece.data(), PACKET_HEADER_SIZE + n));
+            benchmark::DoNotOptimize(PacketChecksum(client_.piece.data(), PACKET_HEADER_SIZE + n));
             std::span<uint8_t> room(client_.piece.data() + PACKET_HEADER_SIZE,
                                     client_.piece.size() - PACKET_HEADER_SIZE);
             ImageCipherApply(client_.state, CipherDirection::Decrypt, 7, room, n);

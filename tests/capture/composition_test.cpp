@@ -118,15 +118,14 @@ TEST(Composition, StampedRowsWithTheFrameMatchTheSurface) {
     };
     for (Size size : {Size{200, 50}, Size{60, 6}}) {
         for (int nPosition = 0; nPosition <= 4; ++nPosition) {
-            const CaptureFrame frame = MakeFrame(size.nWidth, size.nHeight, [](int32_t x, int32_t y) {
-                return uint32_t(x * 0x010101 + y);
-            });
+            const CaptureFrame frame =
+                MakeFrame(size.nWidth, size.nHeight,
+                          [](int32_t x, int32_t y) { return uint32_t(x * 0x010101 + y); });
             CompositionSurface surface;
             StampPlacement atSurface, atRows;
             StampedRows rows;
             ASSERT_TRUE(surface.Compose(frame, nPosition, font, StampText(kTime), atSurface));
-            ASSERT_TRUE(
-                StampRowsOf(frame, nPosition, font, StampText(kTime), atRows, rows));
+            ASSERT_TRUE(StampRowsOf(frame, nPosition, font, StampText(kTime), atRows, rows));
             EXPECT_EQ(atRows.x, atSurface.x);
             EXPECT_EQ(atRows.y, atSurface.y);
             if (nPosition == 0) {
@@ -135,12 +134,11 @@ TEST(Composition, StampedRowsWithTheFrameMatchTheSurface) {
             size_t nStride = DibStride(size.nWidth);
             for (int32_t y = 0; y < size.nHeight; ++y) {
                 int32_t nBand = y - rows.nFirstRow;
-                const uint8_t* row =
-                    nBand >= 0 && nBand < rows.nRows
-                        ? rows.pixels.data() + nStride * nBand
-                        : frame.pixels.data() + nStride * (size.nHeight - 1 - y);
-                ASSERT_EQ(0, std::memcmp(surface.Bits() + surface.Stride() * y, row,
-                                         3 * size.nWidth))
+                const uint8_t* row = nBand >= 0 && nBand < rows.nRows
+                                         ? rows.pixels.data() + nStride * nBand
+                                         : frame.pixels.data() + nStride * (size.nHeight - 1 - y);
+                ASSERT_EQ(0,
+                          std::memcmp(surface.Bits() + surface.Stride() * y, row, 3 * size.nWidth))
                     << nPosition << " row " << y;
             }
         }

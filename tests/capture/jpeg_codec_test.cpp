@@ -112,7 +112,8 @@ TEST(JpegCodec, EncoderKeptBetweenImagesGivesTheBytesOfAFreshOne) {
         int32_t nWidth, nHeight;
         int nQuality;
     };
-    const Case cases[] = {{40, 30, 70}, {96, 100, 25}, {70000, 1, 50}, {33, 65, 100}, {96, 100, 90}};
+    const Case cases[] = {
+        {40, 30, 70}, {96, 100, 25}, {70000, 1, 50}, {33, 65, 100}, {96, 100, 90}};
     JpegEncoder encoder;
     for (const Case& c : cases) {
         Picture picture = MakePicture(c.nWidth, c.nHeight, [](int32_t x, int32_t y) {

@@ -388,8 +388,8 @@ TEST(SendPacketFrom, TravelsLikeThePayloadInTheBuffer) {
         parts.emplace_back(payload.data() + nAt, payload.size() - nAt);
         return parts;
     };
-    const std::vector<std::span<const uint8_t>> splits[] = {
-        Split({}), Split({20, 20, 21, 500}), Split({1, 999})};
+    const std::vector<std::span<const uint8_t>> splits[] = {Split({}), Split({20, 20, 21, 500}),
+                                                            Split({1, 999})};
     struct Case {
         uint16_t nType;
         int nAlgorithm; // -1: state not set up

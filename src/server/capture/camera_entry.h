@@ -69,8 +69,8 @@ struct FrameCycleState {
     CaptureFrame spare; // buffer of the next fetch, reused from cycle to cycle
     DifferenceHistory history;
     int nChangeState = 0;
-    JpegEncoder encoder;                   // kept with its memory from image to image
-    StampedRows stampedRows;               // the rows under the stamp, stamped
+    JpegEncoder encoder;                  // kept with its memory from image to image
+    StampedRows stampedRows;              // the rows under the stamp, stamped
     std::vector<const uint8_t*> rowTable; // the stamped picture's rows for the encoder
 };
 

@@ -98,8 +98,7 @@ bool RenderStamp(int nTimePosition, int32_t nWidth, int32_t nHeight, const QFont
     int32_t cy = metrics.height();
     if (cx <= 0 || cy <= 0)
         return true;
-    if (band.width() != cx || band.height() != cy ||
-        band.format() != QImage::Format_RGB32) {
+    if (band.width() != cx || band.height() != cy || band.format() != QImage::Format_RGB32) {
         band = QImage(cx, cy, QImage::Format_RGB32);
         if (band.isNull())
             return false;
