@@ -47,6 +47,8 @@ uint32_t ConnectionThread::SendPieces(const ImageBatch& batch, bool& fLastPlain)
     try {
         if (pieces_.size() < nPieceBuffer)
             pieces_.resize(nPieceBuffer);
+        // A piece's header, its share of the batch's parts, its tail.
+        parts_.reserve(2 + 1 + 2 * batch.entries.size());
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     }
@@ -59,7 +61,8 @@ uint32_t ConnectionThread::SendPieces(const ImageBatch& batch, bool& fLastPlain)
         wire::Store32(header, static_cast<uint32_t>(i + 1));
         wire::Store32(header + 4, static_cast<uint32_t>(nPieces));
         wire::Store32(header + 8, static_cast<uint32_t>(n));
-        // The piece is enciphered straight from the queued images.
+        // The piece is enciphered straight from the queued images; the parts
+        // stay within the room reserved above.
         parts_.clear();
         parts_.emplace_back(header, IMAGE_PIECE_HEADER);
         reader.Take(n, parts_);
