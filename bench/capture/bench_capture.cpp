@@ -6,15 +6,16 @@
 //    qualities 25 and 90 (target: at most 1.15 times the encode alone). The
 //    frame is handed to the cycle as a camera backend delivers it; the same
 //    cycle with the scripted grabber's 6 MB copy inside the timed part is
-//    shown for reference;
+//    shown for reference. Both sides start from a frame that no cache holds
+//    (see BM_EncodeAlone);
 //  - the difference level of two frames against a plain read of the same
 //    12.4 MB with the same vector width (target: at most 1.3 times the
 //    read).
 // The ratios are printed after the table. Suggested run:
-//   bench_capture --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true The frames
-//   are the test camera's
-// gradient pattern with sensor-like noise (+-8), two noise draws, so that
-// consecutive frames differ as a real camera's do.
+//   bench_capture --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+// The frames are the test camera's gradient pattern with sensor-like noise
+// (+-8), two noise draws, so that consecutive frames differ as a real
+// camera's do.
 #include "server/capture/camera_control.h"
 #include "server/capture/difference.h"
 #include "server/capture/frame_cycle.h"
