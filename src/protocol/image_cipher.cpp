@@ -175,6 +175,79 @@ uint32_t ImageCipherApply(ImageCipherState& state, CipherDirection direction, un
     return err;
 }
 
+namespace {
+
+size_t TotalLength(std::span<const std::span<const uint8_t>> parts) {
+    size_t n = 0;
+    for (std::span<const uint8_t> part : parts)
+        n += part.size();
+    return n;
+}
+
+void CopyParts(std::span<const std::span<const uint8_t>> parts, uint8_t* pOut) {
+    for (std::span<const uint8_t> part : parts) {
+        if (!part.empty())
+            std::memcpy(pOut, part.data(), part.size());
+        pOut += part.size();
+    }
+}
+
+// The cipher run over the parts in turn; the context keeps a partial block
+// from one part to the next.
+uint32_t RunCipherFrom(ImageCipherState& state, const uint8_t* pKey,
+                       std::span<const std::span<const uint8_t>> parts, uint8_t* pOut,
+                       size_t& nLength) {
+    static const uint8_t kZeroIv[EVP_MAX_IV_LENGTH] = {};
+    EVP_CIPHER_CTX* ctx = state.work.get();
+    if (EVP_CipherInit_ex2(ctx, state.provider.get(), pKey, kZeroIv, 1, nullptr) != 1)
+        return NTE_FAIL;
+    size_t nOut = 0;
+    for (std::span<const uint8_t> part : parts) {
+        if (part.empty())
+            continue;
+        int nUpdate = 0;
+        if (EVP_CipherUpdate(ctx, pOut + nOut, &nUpdate, part.data(),
+                             static_cast<int>(part.size())) != 1)
+            return NTE_FAIL;
+        nOut += static_cast<size_t>(nUpdate);
+    }
+    int nFinal = 0;
+    if (EVP_CipherFinal_ex(ctx, pOut + nOut, &nFinal) != 1)
+        return NTE_FAIL;
+    nLength = nOut + static_cast<size_t>(nFinal);
+    return 0;
+}
+
+} // namespace
+
+uint32_t ImageCipherEncryptFrom(ImageCipherState& state, unsigned nSaltIndex,
+                                std::span<const std::span<const uint8_t>> parts,
+                                std::span<uint8_t> out, size_t& nLength) {
+    size_t nPlain = TotalLength(parts);
+    if (state.nAlgorithm <= 0) {
+        if (nPlain > out.size())
+            return NTE_BAD_LEN;
+        CopyParts(parts, out.data());
+        nLength = nPlain;
+        return 0;
+    }
+    const CipherInfo* info = FindInfo(state.nAlgorithm);
+    if (!info)
+        return NTE_BAD_ALGID;
+    if (!state.fReady || !state.provider || !state.baseHash || !state.work)
+        return NTE_BAD_KEY_STATE;
+    if (nSaltIndex >= SALT_ENTRIES)
+        return ERROR_INVALID_PARAMETER_CODE;
+    if (uint32_t err = CheckLengths(state, CipherDirection::Encrypt, out, nPlain))
+        return err;
+    uint8_t key[32];
+    uint32_t err = DeriveKey(state, *info, nSaltIndex, key);
+    if (err == 0)
+        err = RunCipherFrom(state, key, parts, out.data(), nLength);
+    OPENSSL_cleanse(key, sizeof key);
+    return err;
+}
+
 const char* ImageCipherName(int nAlgorithm) {
     const CipherInfo* info = FindInfo(nAlgorithm);
     return info ? info->pcName : "不明";

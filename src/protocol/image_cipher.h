@@ -83,6 +83,17 @@ void ImageCipherRelease(ImageCipherState& state);
 uint32_t ImageCipherApply(ImageCipherState& state, CipherDirection direction, unsigned nSaltIndex,
                           std::span<uint8_t> buffer, size_t& nLength);
 
+// Enciphers the bytes of `parts`, taken one after the other, into `out`:
+// the same bytes as ImageCipherApply would make of them in place, without
+// copying them together first. `out` must not overlap the parts and needs
+// room for the padded length (IMAGE_CIPHER_GROWTH spare bytes always
+// suffice). nLength receives the ciphertext length. With an algorithm of 0
+// or less the parts are copied as they are. Returns 0 or a code; on failure
+// `out` is undefined.
+uint32_t ImageCipherEncryptFrom(ImageCipherState& state, unsigned nSaltIndex,
+                                std::span<const std::span<const uint8_t>> parts,
+                                std::span<uint8_t> out, size_t& nLength);
+
 // The display name of an algorithm index ("不明" for an unknown one).
 const char* ImageCipherName(int nAlgorithm);
 

@@ -76,6 +76,11 @@ class RelayTransport {
 // Options of SendPacket.
 inline constexpr uint32_t SEND_COMPRESS = PF_COMPRESSED;
 inline constexpr uint32_t SEND_ENCIPHER = PF_ENCIPHERED;
+// More packets follow at once (direct connections): the end of this one
+// may wait in the socket to fill a segment with the start of the next,
+// instead of going out as a small segment of its own. The last packet of a
+// run goes without it. The bytes on the wire are the same.
+inline constexpr uint32_t SEND_MORE = 0x100;
 
 // Sends the packet whose payload of nLength bytes lies at buffer[16]; this
 // writes the header. Image packets (type 100 and above) need
@@ -86,6 +91,17 @@ inline constexpr uint32_t SEND_ENCIPHER = PF_ENCIPHERED;
 // Returns 0 or a code (logged).
 uint32_t SendPacket(PacketConnection& conn, uint16_t nType, std::span<uint8_t> buffer,
                     uint32_t nLength, uint32_t nOptions, bool fLog);
+
+// SendPacket for a payload taken from `parts`, one after the other, instead
+// of from buffer[16]: the parts are enciphered straight into `buffer` behind
+// the header (or copied there when they travel plain), so that the payload
+// is not copied once before it is enciphered. `buffer` must not overlap the
+// parts and needs the payload's length plus PACKET_SEND_SPARE bytes behind
+// the header. Options and results as SendPacket; SEND_COMPRESS is not
+// offered.
+uint32_t SendPacketFrom(PacketConnection& conn, uint16_t nType,
+                        std::span<const std::span<const uint8_t>> parts, std::span<uint8_t> buffer,
+                        uint32_t nOptions, bool fLog);
 
 // Option of ReceivePacket (client, relayed): only fetch new files.
 inline constexpr uint32_t RECEIVE_POLL_ONLY = 1;

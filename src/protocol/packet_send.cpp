@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <poll.h>
 #include <sys/socket.h>
@@ -76,18 +78,27 @@ uint32_t Compress(PacketConnection& conn, std::span<uint8_t>& packet, PacketHead
     return 0;
 }
 
+unsigned SaltIndexNow(const PacketConnection& conn) {
+    return (ClockOf(conn).Tick() >> 9) & PF_SALT_MASK;
+}
+
+// A state set up for another algorithm than the type names would give the
+// peer bytes it cannot decipher: those go plain as well.
+bool ImageCipherFits(const PacketConnection& conn, uint16_t nType) {
+    const ImageCipherState& state = conn.imageCipher;
+    return state.fReady && state.nAlgorithm == static_cast<int>(nType - PT_IMAGE);
+}
+
 void Encipher(PacketConnection& conn, std::span<uint8_t> packet, PacketHeader& header) {
-    unsigned nSalt = (ClockOf(conn).Tick() >> 9) & PF_SALT_MASK;
+    unsigned nSalt = SaltIndexNow(conn);
     header.flags |= PF_ENCIPHERED | (nSalt << PF_SALT_SHIFT);
     std::span<uint8_t> room = packet.subspan(PACKET_HEADER_SIZE);
     if (header.type < PT_IMAGE) {
         ScrambleStream(room.first(header.length), KeyBlockForPacket(nSalt));
         return;
     }
-    // A state set up for another algorithm than the type names would give
-    // the peer bytes it cannot decipher: send those plain as well.
     ImageCipherState& state = conn.imageCipher;
-    if (!state.fReady || state.nAlgorithm != static_cast<int>(header.type - PT_IMAGE)) {
+    if (!ImageCipherFits(conn, header.type)) {
         header.flags |= PF_SENT_PLAIN;
         return;
     }
@@ -109,12 +120,13 @@ void WaitWritable(int fd, uint32_t ms) {
 // Sends every byte. EAGAIN is would-block whether it comes from a
 // non-blocking socket or from the send time-out of a blocking one: both are
 // retried (waiting for room instead of spinning) until the time limit.
-uint32_t DirectSend(const PacketConnection& conn, const uint8_t* p, size_t n) {
+// nFlags adds MSG_MORE when more packets follow.
+uint32_t DirectSend(const PacketConnection& conn, const uint8_t* p, size_t n, int nFlags) {
     const Clock& clock = ClockOf(conn);
     uint32_t start = clock.Tick();
     size_t sent = 0;
     while (sent < n) {
-        ssize_t r = ::send(conn.nSocket, p + sent, n - sent, MSG_NOSIGNAL);
+        ssize_t r = ::send(conn.nSocket, p + sent, n - sent, MSG_NOSIGNAL | nFlags);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
@@ -161,6 +173,61 @@ void LogSent(const PacketConnection& conn, uint16_t nType, const uint8_t* pPaylo
     LogWrite("%sへ%s送信\r\n", conn.cPeerName.c_str(), PacketTypeName(nType));
 }
 
+void CopyParts(std::span<const std::span<const uint8_t>> parts, uint8_t* p) {
+    for (std::span<const uint8_t> part : parts) {
+        if (!part.empty())
+            std::memcpy(p, part.data(), part.size());
+        p += part.size();
+    }
+}
+
+// Enciphers the parts into the packet behind the header, as Encipher does
+// with a payload already there.
+void EncipherFrom(PacketConnection& conn, std::span<const std::span<const uint8_t>> parts,
+                  std::span<uint8_t> packet, PacketHeader& header) {
+    unsigned nSalt = SaltIndexNow(conn);
+    header.flags |= PF_ENCIPHERED | (nSalt << PF_SALT_SHIFT);
+    std::span<uint8_t> room = packet.subspan(PACKET_HEADER_SIZE);
+    if (header.type >= PT_IMAGE && ImageCipherFits(conn, header.type)) {
+        size_t nLength = 0;
+        uint32_t err = ImageCipherEncryptFrom(conn.imageCipher, nSalt, parts, room, nLength);
+        if (err == 0) {
+            header.length = static_cast<uint32_t>(nLength);
+            return;
+        }
+        LogWrite("画像暗号化失敗(%08X)\r\n", err);
+    }
+    CopyParts(parts, room.data());
+    if (header.type < PT_IMAGE)
+        ScrambleStream(room.first(header.length), KeyBlockForPacket(nSalt));
+    else
+        header.flags |= PF_SENT_PLAIN;
+}
+
+// Checksums and sends a packet whose header fields and payload are final.
+uint32_t Transmit(PacketConnection& conn, std::span<uint8_t> packet, const PacketHeader& header,
+                  uint32_t nPlainLength, uint32_t nOptions, bool fLog,
+                  const uint8_t (&resultNote)[8]) {
+    size_t nTotal = PACKET_HEADER_SIZE + size_t{header.length};
+    PacketHeaderWrite(packet.data(), header);
+    uint16_t nChecksum = PacketChecksum(packet.data(), nTotal);
+    packet[PACKET_CHECKSUM_OFFSET] = static_cast<uint8_t>(nChecksum);
+    packet[PACKET_CHECKSUM_OFFSET + 1] = static_cast<uint8_t>(nChecksum >> 8);
+
+    int nSendFlags = (nOptions & SEND_MORE) != 0 ? MSG_MORE : 0;
+    uint32_t err = conn.fRelayed ? RelaySend(conn, header.type, packet.first(nTotal), nPlainLength)
+                                 : DirectSend(conn, packet.data(), nTotal, nSendFlags);
+    if (conn.sendArea.size() > SEND_AREA_KEPT)
+        std::vector<uint8_t>().swap(conn.sendArea);
+    if (err != 0) {
+        LogSendError(conn, header.type, err);
+        return err;
+    }
+    if (fLog)
+        LogSent(conn, header.type, resultNote, nPlainLength);
+    return 0;
+}
+
 } // namespace
 
 uint32_t SendPacket(PacketConnection& conn, uint16_t nType, std::span<uint8_t> buffer,
@@ -187,23 +254,37 @@ uint32_t SendPacket(PacketConnection& conn, uint16_t nType, std::span<uint8_t> b
     }
     if ((nOptions & SEND_ENCIPHER) != 0)
         Encipher(conn, packet, header);
-    size_t nTotal = PACKET_HEADER_SIZE + size_t{header.length};
-    PacketHeaderWrite(packet.data(), header);
-    uint16_t nChecksum = PacketChecksum(packet.data(), nTotal);
-    packet[PACKET_CHECKSUM_OFFSET] = static_cast<uint8_t>(nChecksum);
-    packet[PACKET_CHECKSUM_OFFSET + 1] = static_cast<uint8_t>(nChecksum >> 8);
+    return Transmit(conn, packet, header, nLength, nOptions, fLog, resultNote);
+}
 
-    uint32_t err = conn.fRelayed ? RelaySend(conn, nType, packet.first(nTotal), nLength)
-                                 : DirectSend(conn, packet.data(), nTotal);
-    if (conn.sendArea.size() > SEND_AREA_KEPT)
-        std::vector<uint8_t>().swap(conn.sendArea);
-    if (err != 0) {
-        LogSendError(conn, nType, err);
-        return err;
+uint32_t SendPacketFrom(PacketConnection& conn, uint16_t nType,
+                        std::span<const std::span<const uint8_t>> parts, std::span<uint8_t> buffer,
+                        uint32_t nOptions, bool fLog) {
+    size_t nLength = 0;
+    for (std::span<const uint8_t> part : parts)
+        nLength += part.size();
+    if (nLength > UINT32_MAX - PACKET_HEADER_SIZE - PACKET_SEND_SPARE ||
+        buffer.size() < PACKET_HEADER_SIZE + nLength + PACKET_SEND_SPARE) {
+        LogSendError(conn, nType, ERROR_INSUFFICIENT_BUFFER_CODE);
+        return ERROR_INSUFFICIENT_BUFFER_CODE;
     }
-    if (fLog)
-        LogSent(conn, nType, resultNote, nLength);
-    return 0;
+    // The log line of a result names what it answers.
+    uint8_t resultNote[8] = {};
+    size_t nNote = 0;
+    for (std::span<const uint8_t> part : parts) {
+        for (size_t i = 0; i < part.size() && nNote < sizeof resultNote; ++i)
+            resultNote[nNote++] = part[i];
+    }
+    PacketHeader header;
+    header.length = static_cast<uint32_t>(nLength);
+    header.type = nType;
+    if ((nOptions & SEND_ENCIPHER) != 0) {
+        EncipherFrom(conn, parts, buffer, header);
+    } else {
+        CopyParts(parts, buffer.data() + PACKET_HEADER_SIZE);
+    }
+    return Transmit(conn, buffer, header, static_cast<uint32_t>(nLength), nOptions, fLog,
+                    resultNote);
 }
 
 } // namespace brindle

@@ -108,23 +108,40 @@ TEST(Composition, TurnsTheFrameUpright) {
             EXPECT_EQ(surface.Bits()[surface.Stride() * y + 3 * x], uint8_t(3 * (y * 10 + x + 1)));
 }
 
-// Stamping a frame where it lies gives the composed picture, upside down.
-TEST(Composition, StampInPlaceMatchesTheSurface) {
+// The stamped copies of the rows under the stamp, with the frame's other
+// rows, give the composed picture, also for frames lower and narrower than
+// the band.
+TEST(Composition, StampedRowsWithTheFrameMatchTheSurface) {
     QFont font = DefaultStampFont();
-    for (int nPosition = 0; nPosition <= 4; ++nPosition) {
-        CaptureFrame frame =
-            MakeFrame(200, 50, [](int32_t x, int32_t y) { return uint32_t(x * 0x010101 + y); });
-        CompositionSurface surface;
-        StampPlacement atSurface, atFrame;
-        ASSERT_TRUE(surface.Compose(frame, nPosition, font, StampText(kTime), atSurface));
-        ASSERT_TRUE(StampFrame(frame, nPosition, font, StampText(kTime), atFrame));
-        EXPECT_EQ(atFrame.x, atSurface.x);
-        EXPECT_EQ(atFrame.y, atSurface.y);
-        size_t nStride = DibStride(200);
-        for (int32_t y = 0; y < 50; ++y)
-            ASSERT_EQ(0, std::memcmp(surface.Bits() + surface.Stride() * y,
-                                     frame.pixels.data() + nStride * (49 - y), 600))
-                << nPosition << " row " << y;
+    struct Size {
+        int32_t nWidth, nHeight;
+    };
+    for (Size size : {Size{200, 50}, Size{60, 6}}) {
+        for (int nPosition = 0; nPosition <= 4; ++nPosition) {
+            const CaptureFrame frame =
+                MakeFrame(size.nWidth, size.nHeight,
+                          [](int32_t x, int32_t y) { return uint32_t(x * 0x010101 + y); });
+            CompositionSurface surface;
+            StampPlacement atSurface, atRows;
+            StampedRows rows;
+            ASSERT_TRUE(surface.Compose(frame, nPosition, font, StampText(kTime), atSurface));
+            ASSERT_TRUE(StampRowsOf(frame, nPosition, font, StampText(kTime), atRows, rows));
+            EXPECT_EQ(atRows.x, atSurface.x);
+            EXPECT_EQ(atRows.y, atSurface.y);
+            if (nPosition == 0) {
+                EXPECT_EQ(rows.nRows, 0);
+            }
+            size_t nStride = DibStride(size.nWidth);
+            for (int32_t y = 0; y < size.nHeight; ++y) {
+                int32_t nBand = y - rows.nFirstRow;
+                const uint8_t* row = nBand >= 0 && nBand < rows.nRows
+                                         ? rows.pixels.data() + nStride * nBand
+                                         : frame.pixels.data() + nStride * (size.nHeight - 1 - y);
+                ASSERT_EQ(0,
+                          std::memcmp(surface.Bits() + surface.Stride() * y, row, 3 * size.nWidth))
+                    << nPosition << " row " << y;
+            }
+        }
     }
 }
 

@@ -70,8 +70,11 @@ class FrameCycleTest : public ::testing::Test {
     // One due cycle with a frame of one colour; the capture time's seconds
     // count the cycles. Returns whether an image was queued.
     bool Cycle(uint32_t nColour, int32_t nWidth = 64, int32_t nHeight = 48) {
-        backend_.SetFrame("/dev/c",
-                          MakeFrame(nWidth, nHeight, [=](int32_t, int32_t) { return nColour; }));
+        return CycleWith(MakeFrame(nWidth, nHeight, [=](int32_t, int32_t) { return nColour; }));
+    }
+
+    bool CycleWith(CaptureFrame frame) {
+        backend_.SetFrame("/dev/c", std::move(frame));
         ++nCycle_;
         clock_.Advance(1000);
         clock_.SetLocalNow(SystemTime{.wYear = 2024,
@@ -179,6 +182,50 @@ TEST_F(FrameCycleTest, NothingIsUsedAfterStartNewSizeSuspendAndResume) {
     EXPECT_EQ(SavedFiles(), 7u);
 }
 
+// With a viewer watching, the difference is summed before the frame is
+// composed; otherwise along the encode, band by band, with the stamp drawn
+// on copies of its rows. Both give the same images, byte for byte, and the
+// same change history.
+TEST_F(FrameCycleTest, SummingAlongTheEncodeGivesTheSameImagesAndHistory) {
+    camera_.settings.fSave = 0;
+    camera_.settings.nTime = 4;
+    Start();
+    auto Scene = [](uint32_t nSeed) {
+        return MakeFrame(200, 100, [=](int32_t x, int32_t y) {
+            return uint32_t(x * 0x030201 + y * 0x0105 + nSeed * 0x402010) & 0xFFFFFFu;
+        });
+    };
+    struct Outcome {
+        std::vector<std::vector<uint8_t>> jpegs;
+        std::vector<int32_t> levels;
+        int nDetected = 0;
+    };
+    auto Run = [&](bool fLive) {
+        camera_.cycle = FrameCycleState{};
+        camera_.cycle.nLastCycleTick = clock_.Tick();
+        events_ = RecordingEvents{};
+        events_.fLive = fLive;
+        nCycle_ = 0;
+        for (uint32_t nSeed : {0u, 0u, 1u, 1u, 0u, 0u, 1u, 1u, 2u, 2u, 2u, 3u, 3u, 3u})
+            CycleWith(Scene(nSeed));
+        Outcome outcome;
+        std::lock_guard<std::mutex> guard(shared_.mainLock);
+        SendQueueEntry entry;
+        while (shared_.queue.TakeHead(entry))
+            outcome.jpegs.push_back(entry.jpeg);
+        const DifferenceHistory& history = camera_.cycle.history;
+        outcome.levels.assign(history.anLevel, history.anLevel + history.nCount);
+        outcome.nDetected = events_.nDetected;
+        return outcome;
+    };
+    Outcome watched = Run(true);
+    Outcome alone = Run(false);
+    ASSERT_GE(watched.jpegs.size(), 6u);
+    EXPECT_TRUE(watched.jpegs == alone.jpegs);
+    EXPECT_EQ(watched.levels, alone.levels);
+    EXPECT_EQ(watched.nDetected, alone.nDetected);
+}
+
 // Cycle 1 on the 50 ms timer runs every 1,000 ms, cycle 60 every 60 s (not
 // 60.05 s), also across the wrap of the 32-bit tick.
 TEST_F(FrameCycleTest, CyclesRunOnTimeOnFiftyMillisecondTicks) {
@@ -241,6 +288,20 @@ TEST_F(FrameCycleTest, SavesEveryFrameAndQueuesOnlyWhileLoggedIn) {
     // longer the frame's colour.
     const uint8_t* corner = &image.pixels[47 * image.nStride + 63 * 3];
     EXPECT_LT(corner[0], 0x60);
+}
+
+// The file is written before any folder is made; folders that went away
+// meanwhile (a new day, or removed by hand) are made again.
+TEST_F(FrameCycleTest, SavesAgainAfterItsFoldersWereRemoved) {
+    camera_.settings.fChange = 0;
+    Start();
+    Cycle(A);
+    ASSERT_EQ(SavedFiles(), 1u);
+    std::filesystem::remove_all(dir_.Path() / "Cam");
+    Cycle(B);
+    EXPECT_EQ(SavedFiles(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Cam" / "20240610" / "100002-000.jpg"));
+    EXPECT_EQ(events_.nSaved, 2);
 }
 
 TEST_F(FrameCycleTest, HandsFramesToTheLiveViewerAndThePreview) {

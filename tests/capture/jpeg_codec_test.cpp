@@ -96,6 +96,53 @@ TEST(JpegCodec, BottomUpRowsEncodeLikeTheUprightPicture) {
     EXPECT_EQ(jpeg, Encode(upright, 70));
 }
 
+// Notes the bands the encoder announces.
+struct BandLog : JpegRowObserver {
+    void BeforeRows(int32_t nFirstRow, int32_t nRows) override {
+        bands.emplace_back(nFirstRow, nRows);
+    }
+    std::vector<std::pair<int32_t, int32_t>> bands;
+};
+
+// One encoder kept over pictures of other sizes and qualities, and over a
+// picture the library refuses, gives the bytes of a fresh encode each time;
+// the observer hears of every row once, in bands from the top.
+TEST(JpegCodec, EncoderKeptBetweenImagesGivesTheBytesOfAFreshOne) {
+    struct Case {
+        int32_t nWidth, nHeight;
+        int nQuality;
+    };
+    const Case cases[] = {
+        {40, 30, 70}, {96, 100, 25}, {70000, 1, 50}, {33, 65, 100}, {96, 100, 90}};
+    JpegEncoder encoder;
+    for (const Case& c : cases) {
+        Picture picture = MakePicture(c.nWidth, c.nHeight, [](int32_t x, int32_t y) {
+            return std::array<uint8_t, 3>{uint8_t(x * 5), uint8_t(y * 3), uint8_t(x * y)};
+        });
+        std::vector<const uint8_t*> rows;
+        for (int32_t y = 0; y < c.nHeight; ++y)
+            rows.push_back(picture.pixels.data() + picture.nStride * y);
+        BandLog log;
+        uint32_t nError = encoder.Encode(rows.data(), c.nWidth, c.nHeight, c.nQuality, &log);
+        if (c.nWidth > 65500) {
+            EXPECT_EQ(nError, ERROR_INVALID_DATA_CODE);
+            EXPECT_EQ(encoder.Size(), 0u);
+            continue;
+        }
+        ASSERT_EQ(nError, 0u) << c.nWidth;
+        EXPECT_EQ(std::vector<uint8_t>(encoder.Data(), encoder.Data() + encoder.Size()),
+                  Encode(picture, c.nQuality))
+            << c.nWidth << "x" << c.nHeight;
+        int32_t nNext = 0;
+        for (auto [nFirst, nRows] : log.bands) {
+            EXPECT_EQ(nFirst, nNext);
+            EXPECT_GT(nRows, 0);
+            nNext = nFirst + nRows;
+        }
+        EXPECT_EQ(nNext, c.nHeight);
+    }
+}
+
 TEST(JpegCodec, QualityIsClampedAndHundredGivesUnitTables) {
     Picture picture = MakePicture(64, 64, [](int32_t x, int32_t y) {
         return std::array<uint8_t, 3>{uint8_t(x * 4), uint8_t(y * 4), uint8_t(x + y)};

@@ -375,6 +375,59 @@ TEST(Packets, ImageGoesPlainWhenTheStateIsForAnotherAlgorithm) {
     EXPECT_EQ(PayloadOf(packet), payload);
 }
 
+// A payload handed over in parts travels byte for byte as the same payload
+// laid out in the buffer: for every image cipher, for a piece whose cipher
+// is not ready (plain), for a control packet, with and without SEND_MORE.
+TEST(SendPacketFrom, TravelsLikeThePayloadInTheBuffer) {
+    std::vector<uint8_t> payload = test::NoiseBytes(1000, 5);
+    auto Split = [&](std::initializer_list<size_t> cuts) {
+        std::vector<std::span<const uint8_t>> parts;
+        size_t nAt = 0;
+        for (size_t nCut : cuts) {
+            parts.emplace_back(payload.data() + nAt, nCut - nAt);
+            nAt = nCut;
+        }
+        parts.emplace_back(payload.data() + nAt, payload.size() - nAt);
+        return parts;
+    };
+    const std::vector<std::span<const uint8_t>> splits[] = {Split({}), Split({20, 20, 21, 500}),
+                                                            Split({1, 999})};
+    struct Case {
+        uint16_t nType;
+        int nAlgorithm; // -1: state not set up
+        uint32_t nOptions;
+    };
+    std::vector<Case> cases;
+    for (int algorithm = 0; algorithm < IMAGE_CIPHER_COUNT; ++algorithm)
+        cases.push_back({uint16_t(PT_IMAGE + algorithm), algorithm, SEND_ENCIPHER | SEND_MORE});
+    cases.push_back({PT_IMAGE + 3, -1, SEND_ENCIPHER});
+    cases.push_back({PT_ECHO, 0, SEND_ENCIPHER});
+    cases.push_back({PT_ECHO, 0, 0});
+    DirectLink link;
+    for (const Case& c : cases) {
+        ImageCipherRelease(link.sender.imageCipher);
+        if (c.nAlgorithm >= 0) {
+            link.sender.imageCipher.nAlgorithm = c.nAlgorithm;
+            ASSERT_EQ(ImageCipherSetUp(link.sender.imageCipher), 0u);
+        }
+        link.clock.Advance(512);
+        std::vector<uint8_t> buffer = SendBuffer(payload);
+        ASSERT_EQ(SendPacket(link.sender, c.nType, buffer, 1000, c.nOptions, false), 0u);
+        PacketHeader header = PacketHeaderRead(buffer.data());
+        std::vector<uint8_t> expected =
+            test::ReadExactly(link.sockets.b(), PACKET_HEADER_SIZE + header.length);
+        for (const auto& parts : splits) {
+            std::vector<uint8_t> target(PACKET_HEADER_SIZE + 1000 + PACKET_SEND_SPARE, 0xEE);
+            ASSERT_EQ(SendPacketFrom(link.sender, c.nType, parts, target, c.nOptions, false), 0u);
+            EXPECT_EQ(test::ReadExactly(link.sockets.b(), expected.size()), expected)
+                << c.nType << " " << c.nAlgorithm << " " << parts.size();
+        }
+    }
+    std::vector<uint8_t> small(PACKET_HEADER_SIZE + 1000 + PACKET_SEND_SPARE - 1);
+    EXPECT_EQ(SendPacketFrom(link.sender, PT_IMAGE, splits[0], small, SEND_ENCIPHER, false),
+              ERROR_INSUFFICIENT_BUFFER_CODE);
+}
+
 TEST(SendPacket, RefusesABufferWithoutRoomForThePayload) {
     DirectLink link;
     std::vector<uint8_t> buffer(16 + 100);

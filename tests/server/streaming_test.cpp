@@ -34,6 +34,15 @@ std::vector<BatchRecord> ReceiveRecords(ScriptedClient& client, size_t nWanted,
     return all;
 }
 
+// The whole batch as it travels.
+std::vector<uint8_t> BatchBytes(const ImageBatch& batch) {
+    std::vector<uint8_t> bytes(batch.nBytes + 10, 0xEE);
+    ImageBatchReader reader(batch);
+    EXPECT_EQ(reader.Read(bytes.data(), bytes.size()), batch.nBytes);
+    bytes.resize(batch.nBytes);
+    return bytes;
+}
+
 TEST(TakeImageBatch, StopsAfterTheImageThatCrossesTheLimit) {
     ServerShared shared;
     shared.SetCameras({"A"});
@@ -46,13 +55,42 @@ TEST(TakeImageBatch, StopsAfterTheImageThatCrossesTheLimit) {
     // limit; the eleventh crosses it and is the last one taken.
     ASSERT_EQ(batch.entries.size(), 11u);
     EXPECT_EQ(shared.queue.Count(), 2u);
-    EXPECT_EQ(batch.bytes.size(), 8 + 11 * (24 + 100000u));
+    EXPECT_EQ(batch.nBytes, 8 + 11 * (24 + 100000u));
     std::vector<BatchRecord> records;
-    ASSERT_TRUE(ParseImageBatch(batch.bytes, records));
+    ASSERT_TRUE(ParseImageBatch(BatchBytes(batch), records));
     EXPECT_EQ(records.front().nSent, 8u);
     EXPECT_EQ(records.back().nSent, 18u);
     EXPECT_EQ(records.back().ftCapture, 10u);
     EXPECT_EQ(shared.counts[0].nSent, 7u); // shown count moves only once sent
+}
+
+// Pieces of any size, an empty JPEG among the images, read the same bytes
+// as the whole batch at once.
+TEST(TakeImageBatch, ReadInPiecesGivesTheWholeBatch) {
+    ServerShared shared;
+    shared.SetCameras({"A", "B"});
+    shared.AppendImage(SendQueueEntry{0, Bytes(5000, 1), 1});
+    shared.AppendImage(SendQueueEntry{1, {}, 2});
+    shared.AppendImage(SendQueueEntry{1, Bytes(70, 3), 3});
+    ImageBatch batch;
+    TakeImageBatch(shared, batch);
+    ASSERT_EQ(batch.nBytes, 8 + 3 * 24 + 5070u);
+    std::vector<uint8_t> whole = BatchBytes(batch);
+    std::vector<BatchRecord> records;
+    ASSERT_TRUE(ParseImageBatch(whole, records));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].nCamera, 2u);
+    EXPECT_TRUE(records[1].jpeg.empty());
+    EXPECT_EQ(records[2].jpeg, Bytes(70, 3));
+    for (size_t nPiece : {1u, 7u, 24u, 969u, 5150u}) {
+        ImageBatchReader reader(batch);
+        std::vector<uint8_t> joined;
+        std::vector<uint8_t> piece(nPiece);
+        size_t n = 0;
+        while ((n = reader.Read(piece.data(), nPiece)) > 0)
+            joined.insert(joined.end(), piece.begin(), piece.begin() + n);
+        EXPECT_EQ(joined, whole) << nPiece;
+    }
 }
 
 TEST(ConnectionStreaming, BatchesCarryCameraJpegAndCounts) {

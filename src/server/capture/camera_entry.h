@@ -69,7 +69,9 @@ struct FrameCycleState {
     CaptureFrame spare; // buffer of the next fetch, reused from cycle to cycle
     DifferenceHistory history;
     int nChangeState = 0;
-    JpegScratch scratch; // encoder memory, reused
+    JpegEncoder encoder;                  // kept with its memory from image to image
+    StampedRows stampedRows;              // the rows under the stamp, stamped
+    std::vector<const uint8_t*> rowTable; // the stamped picture's rows for the encoder
 };
 
 struct CameraEntry {

@@ -82,10 +82,13 @@ StampPlacement PlaceBand(int nTimePosition, int32_t nWidth, int32_t nHeight, int
     return placement;
 }
 
-// Draws the text white on black into a band of its own size and copies the
-// band to the corner. False only when memory is short.
-bool DrawStamp(const PictureRows& picture, int nTimePosition, const QFont& font,
-               const std::string& text, StampPlacement& placement) {
+// Draws the text white on black into a band of its own size and places it
+// at the corner; placement.cx is 0 when there is no stamp. `band` is kept
+// from stamp to stamp and reused while the size stays: an image keeps its
+// paint engine, which a new one would have to set up for every stamp. False
+// only when memory is short.
+bool RenderStamp(int nTimePosition, int32_t nWidth, int32_t nHeight, const QFont& font,
+                 const std::string& text, QImage& band, StampPlacement& placement) {
     placement = StampPlacement{};
     if (nTimePosition < 1 || nTimePosition > 4)
         return true;
@@ -95,9 +98,11 @@ bool DrawStamp(const PictureRows& picture, int nTimePosition, const QFont& font,
     int32_t cy = metrics.height();
     if (cx <= 0 || cy <= 0)
         return true;
-    QImage band(cx, cy, QImage::Format_RGB32);
-    if (band.isNull())
-        return false;
+    if (band.width() != cx || band.height() != cy || band.format() != QImage::Format_RGB32) {
+        band = QImage(cx, cy, QImage::Format_RGB32);
+        if (band.isNull())
+            return false;
+    }
     band.fill(Qt::black);
     {
         QPainter painter(&band);
@@ -105,8 +110,17 @@ bool DrawStamp(const PictureRows& picture, int nTimePosition, const QFont& font,
         painter.setPen(Qt::white);
         painter.drawText(0, metrics.ascent(), label);
     }
-    placement = PlaceBand(nTimePosition, picture.nWidth, picture.nHeight, cx, cy);
-    BlitBand(band, placement.x, placement.y, picture);
+    placement = PlaceBand(nTimePosition, nWidth, nHeight, cx, cy);
+    return true;
+}
+
+// Draws the stamp and copies it onto the picture at its corner.
+bool DrawStamp(const PictureRows& picture, int nTimePosition, const QFont& font,
+               const std::string& text, QImage& band, StampPlacement& placement) {
+    if (!RenderStamp(nTimePosition, picture.nWidth, picture.nHeight, font, text, band, placement))
+        return false;
+    if (placement.cx > 0)
+        BlitBand(band, placement.x, placement.y, picture);
     return true;
 }
 
@@ -130,18 +144,36 @@ bool CompositionSurface::Compose(const CaptureFrame& frame, int nTimePosition, c
     }
     PictureRows rows{image_.scanLine(0), static_cast<ptrdiff_t>(image_.bytesPerLine()),
                      frame.nWidth, frame.nHeight};
-    return DrawStamp(rows, nTimePosition, font, text, placement);
+    return DrawStamp(rows, nTimePosition, font, text, band_, placement);
 }
 
-bool StampFrame(CaptureFrame& frame, int nTimePosition, const QFont& font, const std::string& text,
-                StampPlacement& placement) {
+bool StampRowsOf(const CaptureFrame& frame, int nTimePosition, const QFont& font,
+                 const std::string& text, StampPlacement& placement, StampedRows& rows) {
     placement = StampPlacement{};
+    rows.nFirstRow = 0;
+    rows.nRows = 0;
     if (!IsWholeFrame(frame))
         return false;
-    ptrdiff_t nStride = static_cast<ptrdiff_t>(DibStride(frame.nWidth));
-    PictureRows rows{frame.pixels.data() + nStride * (frame.nHeight - 1), -nStride, frame.nWidth,
-                     frame.nHeight};
-    return DrawStamp(rows, nTimePosition, font, text, placement);
+    QImage& band = rows.band;
+    if (!RenderStamp(nTimePosition, frame.nWidth, frame.nHeight, font, text, band, placement))
+        return false;
+    if (placement.cx == 0)
+        return true;
+    int32_t nFirst = std::max(0, placement.y);
+    int32_t nEnd = std::min(frame.nHeight, placement.y + placement.cy);
+    if (nEnd <= nFirst)
+        return true;
+    size_t nStride = DibStride(frame.nWidth);
+    rows.pixels.resize(nStride * static_cast<size_t>(nEnd - nFirst));
+    for (int32_t r = nFirst; r < nEnd; ++r)
+        std::memcpy(rows.pixels.data() + nStride * size_t(r - nFirst),
+                    frame.pixels.data() + nStride * size_t(frame.nHeight - 1 - r), nStride);
+    rows.nFirstRow = nFirst;
+    rows.nRows = nEnd - nFirst;
+    PictureRows picture{rows.pixels.data(), static_cast<ptrdiff_t>(nStride), frame.nWidth,
+                        rows.nRows};
+    BlitBand(band, placement.x, placement.y - nFirst, picture);
+    return true;
 }
 
 } // namespace brindle

@@ -13,6 +13,7 @@
 #include <QImage>
 
 #include <string>
+#include <vector>
 
 namespace brindle {
 
@@ -32,18 +33,34 @@ std::string StampText(const SystemTime& time);
 // The font used when a camera has none of its own.
 QFont DefaultStampFont();
 
-// Draws the stamp straight into a bottom-up frame, as Compose does on the
-// surface, for a frame that is encoded and then dropped: it spares the copy.
-// Returns false when the frame is malformed or memory is short.
-bool StampFrame(CaptureFrame& frame, int nTimePosition, const QFont& font, const std::string& text,
-                StampPlacement& placement);
+// The rows of a frame that the stamp covers, copied upright with the stamp
+// drawn on them: rows nFirstRow to nFirstRow + nRows - 1 of the picture
+// counted from the top, DibStride(width) bytes apart. Kept from cycle to
+// cycle so that its memory is reused.
+struct StampedRows {
+    std::vector<uint8_t> pixels;
+    int32_t nFirstRow = 0;
+    int32_t nRows = 0;
+    QImage band; // the stamp as drawn, kept for the next one
+};
+
+// Stamps a bottom-up frame as Compose does on the surface, but draws only on
+// copies of the rows the stamp covers: the frame itself stays as it was, and
+// the rest of the picture is not copied. The stamped picture is `rows` where
+// they lie and the frame elsewhere. Returns false when the frame is
+// malformed or memory is short.
+bool StampRowsOf(const CaptureFrame& frame, int nTimePosition, const QFont& font,
+                 const std::string& text, StampPlacement& placement, StampedRows& rows);
 
 class CompositionSurface {
   public:
     // Makes the surface for frames of the given size; false when memory is
     // short. The surface follows the size of the frames actually composed.
     bool Create(int32_t nWidth, int32_t nHeight);
-    void Release() { image_ = QImage(); }
+    void Release() {
+        image_ = QImage();
+        band_ = QImage();
+    }
     bool Exists() const { return !image_.isNull(); }
 
     // Copies the bottom-up frame in and, for a time position of 1 (top
@@ -62,6 +79,7 @@ class CompositionSurface {
 
   private:
     QImage image_;
+    QImage band_; // the stamp as drawn, kept for the next one
 };
 
 } // namespace brindle

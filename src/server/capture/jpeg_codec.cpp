@@ -3,6 +3,7 @@
 #include "common/error_codes.h"
 #include "platform/os_error.h"
 
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
@@ -78,18 +79,43 @@ boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
 
 void TermDestination(j_compress_ptr) {}
 
-// The library calls; returns the encoded size, or 0 after a library error.
-size_t RunCompressor(const uint8_t* pTopRow, int32_t nWidth, int32_t nHeight, ptrdiff_t nStep,
-                     int nQuality, JSAMPROW* rows, ScratchDestination& dest) {
+// A compressor object, made on first use and kept for the next image. A
+// library error destroys it, so that no image starts from a half-finished
+// state; the next image makes a new one.
+struct Compressor {
     jpeg_compress_struct cinfo;
     JpegErrorManager err;
-    InitErrorManager(err);
-    cinfo.err = &err.pub;
-    if (setjmp(err.jump)) {
+    bool fCreated = false;
+
+    Compressor() {
+        InitErrorManager(err);
+        cinfo.err = &err.pub;
+    }
+    ~Compressor() {
+        if (fCreated)
+            jpeg_destroy_compress(&cinfo);
+    }
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+};
+
+// The library calls; returns the encoded size, or 0 after a library error.
+// rows[r] is row r from the top.
+size_t RunCompressor(Compressor& compressor, const uint8_t* const* rows, int32_t nWidth,
+                     int32_t nHeight, int nQuality, ScratchDestination& dest,
+                     JpegRowObserver* observer) {
+    jpeg_compress_struct& cinfo = compressor.cinfo;
+    if (setjmp(compressor.err.jump)) {
         jpeg_destroy_compress(&cinfo);
+        compressor.fCreated = false;
         return 0;
     }
-    jpeg_create_compress(&cinfo);
+    if (!compressor.fCreated) {
+        // Marked first: a failure inside creation still needs the destroy
+        // above, which copes with a half-made object.
+        compressor.fCreated = true;
+        jpeg_create_compress(&cinfo);
+    }
     dest.pub.init_destination = InitDestination;
     dest.pub.empty_output_buffer = EmptyOutputBuffer;
     dest.pub.term_destination = TermDestination;
@@ -103,14 +129,41 @@ size_t RunCompressor(const uint8_t* pTopRow, int32_t nWidth, int32_t nHeight, pt
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, nQuality, TRUE);
 
-    for (int32_t y = 0; y < nHeight; ++y)
-        rows[y] = const_cast<JSAMPROW>(pTopRow + static_cast<ptrdiff_t>(y) * nStep);
     jpeg_start_compress(&cinfo, TRUE);
-    jpeg_write_scanlines(&cinfo, rows, static_cast<JDIMENSION>(nHeight));
+    // The library only reads the rows (it converts them into buffers of its
+    // own), so the row table can be handed over as it is.
+    JSAMPARRAY table = const_cast<JSAMPARRAY>(rows);
+    for (int32_t y = 0; y < nHeight;) {
+        int32_t nBand = std::min(JPEG_BAND_ROWS, nHeight - y);
+        if (observer != nullptr)
+            observer->BeforeRows(y, nBand);
+        auto nDone = static_cast<int32_t>(
+            jpeg_write_scanlines(&cinfo, table + y, static_cast<JDIMENSION>(nBand)));
+        if (nDone != nBand) // only a suspending destination takes fewer rows
+            ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+        y += nBand;
+    }
     jpeg_finish_compress(&cinfo);
-    size_t nSize = dest.scratch->Capacity() - dest.pub.free_in_buffer;
-    jpeg_destroy_compress(&cinfo);
-    return nSize;
+    return dest.scratch->Capacity() - dest.pub.free_in_buffer;
+}
+
+// Clamps the quality, makes room for the image and runs the library.
+uint32_t CompressInto(Compressor& compressor, JpegScratch& scratch, const uint8_t* const* rows,
+                      int32_t nWidth, int32_t nHeight, int nQuality, JpegRowObserver* observer,
+                      size_t& nSize) {
+    nSize = 0;
+    nQuality = std::clamp(nQuality, 1, 100);
+    // A quarter of the raw frame holds camera pictures even at high quality;
+    // a picture that does not fit (noise, for instance) makes it grow.
+    size_t nStride = (static_cast<size_t>(nWidth) * 3 + 3) & ~size_t(3);
+    if (!scratch.Reserve(nStride * static_cast<size_t>(nHeight) / 4 + 4096))
+        return ERROR_NOT_ENOUGH_MEMORY_CODE;
+    ScratchDestination dest{};
+    dest.scratch = &scratch;
+    nSize = RunCompressor(compressor, rows, nWidth, nHeight, nQuality, dest, observer);
+    if (nSize == 0)
+        return dest.fNoMemory ? ERROR_NOT_ENOUGH_MEMORY_CODE : ERROR_INVALID_DATA_CODE;
+    return 0;
 }
 
 } // namespace
@@ -156,29 +209,58 @@ uint32_t EncodeJpeg(const uint8_t* pTopRow, int32_t nWidth, int32_t nHeight, ptr
     if (pTopRow == nullptr || nWidth <= 0 || nHeight <= 0 ||
         nStride < static_cast<size_t>(nWidth) * 3)
         return ERROR_INVALID_PARAMETER_CODE;
-    if (nQuality < 1)
-        nQuality = 1;
-    if (nQuality > 100)
-        nQuality = 100;
-    // A quarter of the raw frame holds camera pictures even at high quality;
-    // a picture that does not fit (noise, for instance) makes it grow.
-    if (!scratch.Reserve(nStride * static_cast<size_t>(nHeight) / 4 + 4096))
-        return ERROR_NOT_ENOUGH_MEMORY_CODE;
-    auto* rows = static_cast<JSAMPROW*>(std::malloc(sizeof(JSAMPROW) * size_t(nHeight)));
+    auto* rows = static_cast<const uint8_t**>(std::malloc(sizeof(uint8_t*) * size_t(nHeight)));
     if (rows == nullptr)
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
-    ScratchDestination dest{};
-    dest.scratch = &scratch;
-    size_t nSize = RunCompressor(pTopRow, nWidth, nHeight, nStep, nQuality, rows, dest);
+    for (int32_t y = 0; y < nHeight; ++y)
+        rows[y] = pTopRow + static_cast<ptrdiff_t>(y) * nStep;
+    Compressor compressor;
+    size_t nSize = 0;
+    uint32_t nError =
+        CompressInto(compressor, scratch, rows, nWidth, nHeight, nQuality, nullptr, nSize);
     std::free(rows);
-    if (nSize == 0)
-        return dest.fNoMemory ? ERROR_NOT_ENOUGH_MEMORY_CODE : ERROR_INVALID_DATA_CODE;
+    if (nError != 0)
+        return nError;
     try {
         jpeg.assign(scratch.Data(), scratch.Data() + nSize);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     }
     return 0;
+}
+
+struct JpegEncoder::State {
+    Compressor compressor;
+    JpegScratch scratch;
+    size_t nSize = 0;
+};
+
+JpegEncoder::JpegEncoder() = default;
+JpegEncoder::~JpegEncoder() = default;
+JpegEncoder::JpegEncoder(JpegEncoder&&) noexcept = default;
+JpegEncoder& JpegEncoder::operator=(JpegEncoder&&) noexcept = default;
+
+uint32_t JpegEncoder::Encode(const uint8_t* const* rows, int32_t nWidth, int32_t nHeight,
+                             int nQuality, JpegRowObserver* observer) {
+    if (state_)
+        state_->nSize = 0;
+    if (rows == nullptr || nWidth <= 0 || nHeight <= 0)
+        return ERROR_INVALID_PARAMETER_CODE;
+    if (!state_) {
+        state_.reset(new (std::nothrow) State);
+        if (!state_)
+            return ERROR_NOT_ENOUGH_MEMORY_CODE;
+    }
+    return CompressInto(state_->compressor, state_->scratch, rows, nWidth, nHeight, nQuality,
+                        observer, state_->nSize);
+}
+
+const uint8_t* JpegEncoder::Data() const {
+    return state_ ? state_->scratch.Data() : nullptr;
+}
+
+size_t JpegEncoder::Size() const {
+    return state_ ? state_->nSize : 0;
 }
 
 namespace {

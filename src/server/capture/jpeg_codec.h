@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,53 @@ class JpegScratch {
 // pixels).
 uint32_t EncodeJpeg(const uint8_t* pTopRow, int32_t nWidth, int32_t nHeight, ptrdiff_t nStep,
                     int nQuality, JpegScratch& scratch, std::vector<uint8_t>& jpeg);
+
+// Rows are handed to the library in bands of this many (a multiple of the
+// 16-row group that 2x2 chroma subsampling encodes at once): a band of a
+// 1920-pixel frame fits the processor's second-level cache.
+inline constexpr int32_t JPEG_BAND_ROWS = 32;
+
+// Told before each band of rows is handed to the library, top band first.
+// An observer that reads the same rows brings them into the cache for the
+// library; this matters for bottom-up frames, whose rows the library walks
+// down through memory, which the processor's prefetcher does not follow.
+// Must not throw.
+class JpegRowObserver {
+  public:
+    virtual void BeforeRows(int32_t nFirstRow, int32_t nRows) = 0;
+
+  protected:
+    ~JpegRowObserver() = default;
+};
+
+// An encoder kept from image to image: the compressor, the row table and
+// the output buffer are made once and reused, so that a frame cycle does
+// not set them up and allocate them again for every picture.
+class JpegEncoder {
+  public:
+    JpegEncoder();
+    ~JpegEncoder();
+    JpegEncoder(const JpegEncoder&) = delete;
+    JpegEncoder& operator=(const JpegEncoder&) = delete;
+    JpegEncoder(JpegEncoder&&) noexcept;
+    JpegEncoder& operator=(JpegEncoder&&) noexcept;
+
+    // Encodes a picture of 24-bit BGR rows; rows[r] is row r from the top and
+    // holds at least 3 x width bytes. The settings and codes are those of
+    // EncodeJpeg. On success Data() and Size() give the image, valid until
+    // the next Encode; on failure Size() is 0. The observer (may be null)
+    // hears of each band; after a failure some bands may not have come.
+    uint32_t Encode(const uint8_t* const* rows, int32_t nWidth, int32_t nHeight, int nQuality,
+                    JpegRowObserver* observer = nullptr);
+
+    const uint8_t* Data() const;
+    size_t Size() const;
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+};
 
 // A decoded picture: 24-bit BGR rows, top row first, nStride = 3 x width
 // rounded up to a multiple of 4.

@@ -21,7 +21,7 @@ bool ConnectionThread::SendImageBatch() {
     if (batch.entries.empty())
         return true;
     bool fLastPlain = false;
-    uint32_t err = SendPieces(batch.bytes, fLastPlain);
+    uint32_t err = SendPieces(batch, fLastPlain);
     if (err != 0) {
         BatchFailed(std::move(batch.entries), err);
         return false;
@@ -36,38 +36,51 @@ bool ConnectionThread::SendImageBatch() {
     return true;
 }
 
-uint32_t ConnectionThread::SendPieces(const std::vector<uint8_t>& batch, bool& fLastPlain) {
+uint32_t ConnectionThread::SendPieces(const ImageBatch& batch, bool& fLastPlain) {
     size_t nChunk = ctx_.PacketMax() - IMAGE_PIECE_OVERHEAD;
     if (rec_.Relayed())
-        nChunk = std::max(nChunk, batch.size());
-    size_t nPieces = ImagePieceCount(batch.size(), nChunk);
-    std::vector<uint8_t> buffer;
+        nChunk = std::max(nChunk, batch.nBytes);
+    size_t nPieces = ImagePieceCount(batch.nBytes, nChunk);
+    // The piece buffer is kept for the next batch; only the one-piece buffer
+    // of a large relayed batch is given back afterwards.
+    size_t nPieceBuffer = PACKET_HEADER_SIZE + IMAGE_PIECE_HEADER + nChunk + 3 + PACKET_SEND_SPARE;
     try {
-        buffer.resize(PACKET_HEADER_SIZE + IMAGE_PIECE_HEADER + nChunk + 3 + PACKET_SEND_SPARE);
+        if (pieces_.size() < nPieceBuffer)
+            pieces_.resize(nPieceBuffer);
+        // A piece's header, its share of the batch's parts, its tail.
+        parts_.reserve(2 + 1 + 2 * batch.entries.size());
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     }
-    for (size_t i = 0; i < nPieces; ++i) {
-        size_t nOffset = i * nChunk;
-        size_t n = std::min(nChunk, batch.size() - nOffset);
-        uint8_t* p = buffer.data() + PACKET_HEADER_SIZE;
-        std::memset(p, 0, IMAGE_PIECE_HEADER);
-        wire::Store32(p, static_cast<uint32_t>(i + 1));
-        wire::Store32(p + 4, static_cast<uint32_t>(nPieces));
-        wire::Store32(p + 8, static_cast<uint32_t>(n));
-        std::memcpy(p + IMAGE_PIECE_HEADER, batch.data() + nOffset, n);
-        std::memset(p + IMAGE_PIECE_HEADER + n, 0, 3);
+    ImageBatchReader reader(batch);
+    static const uint8_t kUnused[3] = {};
+    uint8_t header[IMAGE_PIECE_HEADER] = {};
+    uint32_t err = 0;
+    for (size_t i = 0; i < nPieces && err == 0; ++i) {
+        size_t n = std::min(nChunk, batch.nBytes - i * nChunk);
+        wire::Store32(header, static_cast<uint32_t>(i + 1));
+        wire::Store32(header + 4, static_cast<uint32_t>(nPieces));
+        wire::Store32(header + 8, static_cast<uint32_t>(n));
+        // The piece is enciphered straight from the queued images; the parts
+        // stay within the room reserved above.
+        parts_.clear();
+        parts_.emplace_back(header, IMAGE_PIECE_HEADER);
+        reader.Take(n, parts_);
+        parts_.emplace_back(kUnused, sizeof kUnused);
         EnsureCipher();
         uint16_t nType = static_cast<uint16_t>(PT_IMAGE + rec_.packet.imageCipher.nAlgorithm);
-        uint32_t err =
-            SendPacket(rec_.packet, nType, buffer, static_cast<uint32_t>(n + IMAGE_PIECE_EXTRA),
-                       SEND_ENCIPHER, false);
-        if (err != 0)
-            return err;
+        // Sent alone, a piece ends in a part-filled segment (over loopback a
+        // full piece is a few dozen bytes more than one segment), which
+        // costs both ends about as much as a full one.
+        uint32_t nOptions = SEND_ENCIPHER | (i + 1 < nPieces ? SEND_MORE : 0);
+        err = SendPacketFrom(rec_.packet, nType, parts_, pieces_, nOptions, false);
         // Image pieces are not compressed, so the header went out from here.
-        fLastPlain = (PacketHeaderRead(buffer.data()).flags & PF_SENT_PLAIN) != 0;
+        if (err == 0)
+            fLastPlain = (PacketHeaderRead(pieces_.data()).flags & PF_SENT_PLAIN) != 0;
     }
-    return 0;
+    if (pieces_.size() > PACKET_HEADER_SIZE + PACKET_PAYLOAD_MAX + PACKET_SEND_SPARE)
+        std::vector<uint8_t>().swap(pieces_);
+    return err;
 }
 
 // The server-wide algorithm may change between two pieces; the state

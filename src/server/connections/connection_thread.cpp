@@ -208,6 +208,7 @@ bool ConnectionThread::Dispatch(uint16_t nType, uint32_t nRelayValue) {
 void ConnectionThread::EndConversation() {
     std::vector<uint8_t>().swap(packet_);
     std::vector<uint8_t>().swap(send_);
+    std::vector<uint8_t>().swap(pieces_);
     ImageCipherRelease(rec_.packet.imageCipher);
     if (fClientDisconnected_) {
         CloseSocket();

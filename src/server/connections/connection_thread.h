@@ -4,6 +4,7 @@
 #pragma once
 
 #include "server/connections/connection_manager.h"
+#include "server/connections/image_batch.h"
 
 #include <cstdint>
 #include <span>
@@ -50,7 +51,7 @@ class ConnectionThread {
 
     // Images (connection_images.cpp).
     bool SendImageBatch();
-    uint32_t SendPieces(const std::vector<uint8_t>& batch, bool& fLastPlain);
+    uint32_t SendPieces(const ImageBatch& batch, bool& fLastPlain);
     void EnsureCipher();
     void BatchFailed(std::vector<SendQueueEntry>&& entries, uint32_t nError);
 
@@ -64,6 +65,8 @@ class ConnectionThread {
     ClientConnection& rec_;
     std::vector<uint8_t> packet_; // the packet received last
     std::vector<uint8_t> send_;   // work area for replies
+    std::vector<uint8_t> pieces_; // work area for image pieces, kept between batches
+    std::vector<std::span<const uint8_t>> parts_; // where a piece's bytes come from
     bool fClientDisconnected_ = false;
     bool fChallengePending_ = false;
     bool fRelayEmpty_ = false;

@@ -2,6 +2,7 @@
 
 #include "server/connections/wire.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -9,25 +10,25 @@ namespace brindle {
 
 namespace {
 
-void WriteRecord(uint8_t* p, const SendQueueEntry& entry, const CameraCounts& counts) {
+void WriteRecordHeader(uint8_t* p, const SendQueueEntry& entry, const CameraCounts& counts) {
     wire::Store64(p, entry.ftCapture);
     wire::Store32(p + 8, static_cast<uint32_t>(entry.nCamera + 1));
     wire::Store32(p + 12, static_cast<uint32_t>(entry.jpeg.size()));
     wire::Store32(p + 16, counts.nPending);
     wire::Store32(p + 20, counts.nDropped);
-    if (!entry.jpeg.empty())
-        std::memcpy(p + IMAGE_RECORD_HEADER, entry.jpeg.data(), entry.jpeg.size());
 }
 
 } // namespace
 
 void TakeImageBatch(ServerShared& shared, ImageBatch& batch) {
     batch.entries.clear();
-    batch.bytes.clear();
+    batch.headers.clear();
+    batch.nBytes = 0;
     for (CameraCounts& counts : shared.counts)
         counts.nPending = counts.nSent;
     try {
         batch.entries.reserve(shared.queue.Count());
+        batch.headers.reserve(IMAGE_BATCH_HEADER + shared.queue.Count() * IMAGE_RECORD_HEADER);
     } catch (const std::bad_alloc&) {
         return;
     }
@@ -39,27 +40,59 @@ void TakeImageBatch(ServerShared& shared, ImageBatch& batch) {
     }
     if (batch.entries.empty())
         return;
-    try {
-        batch.bytes.resize(IMAGE_BATCH_HEADER + batch.entries.size() * IMAGE_RECORD_HEADER +
-                           nJpegBytes);
-    } catch (const std::bad_alloc&) {
-        // Nothing was queued meanwhile (the lock is held), so all fit back.
-        shared.PutBackAtHead(std::move(batch.entries));
-        batch.entries.clear();
-        return;
-    }
-    wire::Store32(batch.bytes.data(), static_cast<uint32_t>(batch.entries.size()));
-    wire::Store32(batch.bytes.data() + 4, 0);
-    uint8_t* p = batch.bytes.data() + IMAGE_BATCH_HEADER;
+    // Within the reserved room as well.
+    batch.headers.resize(IMAGE_BATCH_HEADER + batch.entries.size() * IMAGE_RECORD_HEADER);
+    wire::Store32(batch.headers.data(), static_cast<uint32_t>(batch.entries.size()));
+    wire::Store32(batch.headers.data() + 4, 0);
+    uint8_t* p = batch.headers.data() + IMAGE_BATCH_HEADER;
     CameraCounts none;
     for (const SendQueueEntry& taken : batch.entries) {
         CameraCounts* counts = &none;
         if (taken.nCamera >= 0 && static_cast<size_t>(taken.nCamera) < shared.counts.size())
             counts = &shared.counts[static_cast<size_t>(taken.nCamera)];
         ++counts->nPending;
-        WriteRecord(p, taken, *counts);
-        p += IMAGE_RECORD_HEADER + taken.jpeg.size();
+        WriteRecordHeader(p, taken, *counts);
+        p += IMAGE_RECORD_HEADER;
     }
+    batch.nBytes = batch.headers.size() + nJpegBytes;
+}
+
+std::span<const uint8_t> ImageBatchReader::Part(size_t nPart) const {
+    if (nPart == 0)
+        return std::span<const uint8_t>(batch_.headers).first(IMAGE_BATCH_HEADER);
+    size_t nImage = (nPart - 1) / 2;
+    if ((nPart - 1) % 2 == 0)
+        return std::span<const uint8_t>(batch_.headers)
+            .subspan(IMAGE_BATCH_HEADER + nImage * IMAGE_RECORD_HEADER, IMAGE_RECORD_HEADER);
+    return batch_.entries[nImage].jpeg;
+}
+
+size_t ImageBatchReader::Take(size_t n, std::vector<std::span<const uint8_t>>& parts) {
+    const size_t nParts = batch_.entries.empty() ? 0 : 1 + 2 * batch_.entries.size();
+    size_t nTaken = 0;
+    while (nTaken < n && nPart_ < nParts) {
+        std::span<const uint8_t> part = Part(nPart_);
+        size_t nTake = std::min(n - nTaken, part.size() - nOffset_);
+        if (nTake > 0)
+            parts.push_back(part.subspan(nOffset_, nTake));
+        nTaken += nTake;
+        nOffset_ += nTake;
+        if (nOffset_ == part.size()) {
+            ++nPart_;
+            nOffset_ = 0;
+        }
+    }
+    return nTaken;
+}
+
+size_t ImageBatchReader::Read(uint8_t* out, size_t n) {
+    std::vector<std::span<const uint8_t>> parts;
+    size_t nTaken = Take(n, parts);
+    for (std::span<const uint8_t> part : parts) {
+        std::memcpy(out, part.data(), part.size());
+        out += part.size();
+    }
+    return nTaken;
 }
 
 } // namespace brindle
