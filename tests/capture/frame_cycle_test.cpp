@@ -297,10 +297,10 @@ TEST_F(FrameCycleTest, SavesAgainAfterItsFoldersWereRemoved) {
     Start();
     Cycle(A);
     ASSERT_EQ(SavedFiles(), 1u);
-    std::filesystem::remove_all(dir_.Path() / "Cam");
+    std::filesystem::remove_all(dir_.File("Cam"));
     Cycle(B);
     EXPECT_EQ(SavedFiles(), 1u);
-    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Cam" / "20240610" / "100002-000.jpg"));
+    EXPECT_TRUE(std::filesystem::exists(dir_.File("Cam/20240610/100002-000.jpg")));
     EXPECT_EQ(events_.nSaved, 2);
 }
 
