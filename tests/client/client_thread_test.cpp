@@ -205,8 +205,12 @@ TEST_F(ClientThreadTest, BrokenSequencesDropTheLinkAndTheClientComesBack) {
 
     // A piece whose stated length runs past its packet is refused likewise.
     GoOnline(settings);
-    std::vector<uint8_t> piece = {1, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0, 0};
-    piece.resize(24, 0);
+    // Piece 1 of 1 with a chunk length of 65,535 in a 24-byte payload.
+    std::vector<uint8_t> piece(24, 0);
+    piece[0] = 1;
+    piece[4] = 1;
+    piece[8] = 0xFF;
+    piece[9] = 0xFF;
     server.Send(PT_IMAGE, piece);
     ExpectReconnect();
     EXPECT_TRUE(FilesUnder(dir.File("images")).empty());
