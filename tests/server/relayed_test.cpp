@@ -1,7 +1,7 @@
 // A relayed client: the same conversation with packets handed through a
 // relay instead of a socket (an in-memory relay stands in for the storage).
 #include "common/error_codes.h"
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 #include "server/scripted_client.h"
 #include "server/server_fixture.h"
 
@@ -114,21 +114,21 @@ TEST(RelayedConnection, LogsInAfterDroppingStalePacketsAndSendsWholePieces) {
     ReceivedPacket packet;
     ASSERT_TRUE(client.Receive(packet));
     ASSERT_EQ(packet.nType, PT_CONNECT);
-    EXPECT_EQ(wire::Load32(packet.payload.data() + 4), 1u); // one piece, however long
-    uint32_t n = wire::Load32(packet.payload.data() + 8);
+    EXPECT_EQ(LoadLe32(packet.payload.data() + 4), 1u); // one piece, however long
+    uint32_t n = LoadLe32(packet.payload.data() + 8);
     EXPECT_EQ(std::string(packet.payload.begin() + 12, packet.payload.begin() + 12 + n), ini);
     ASSERT_TRUE(client.Receive(packet));
     ASSERT_EQ(packet.nType, PT_RESULT);
-    EXPECT_EQ(wire::Load32(packet.payload.data() + 4), 0u);
+    EXPECT_EQ(LoadLe32(packet.payload.data() + 4), 0u);
     std::string log = server.LogText();
     EXPECT_NE(log.find("relay-peerからエコー受信破棄"), std::string::npos);
 
     server.Queue(0, std::vector<uint8_t>(5000, 7), 11);
     ASSERT_TRUE(client.Receive(packet));
     EXPECT_EQ(packet.nType, 100);
-    EXPECT_EQ(wire::Load32(packet.payload.data() + 4), 1u);
+    EXPECT_EQ(LoadLe32(packet.payload.data() + 4), 1u);
     std::vector<BatchRecord> records;
-    uint32_t nChunk = wire::Load32(packet.payload.data() + 8);
+    uint32_t nChunk = LoadLe32(packet.payload.data() + 8);
     ASSERT_TRUE(
         ParseImageBatch(std::span<const uint8_t>(packet.payload).subspan(20, nChunk), records));
     ASSERT_EQ(records.size(), 1u);

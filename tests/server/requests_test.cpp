@@ -2,7 +2,7 @@
 // property command and types the server does not take.
 #include "common/error_codes.h"
 #include "server/connections/camera_request.h"
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 #include "server/scripted_client.h"
 #include "server/server_fixture.h"
 
@@ -151,21 +151,21 @@ TEST_F(LoggedInClient, UnsupportedTypesAreAnswered) {
 
 TEST_F(LoggedInClient, PropertyOpenGetsAnEmptyDescription) {
     uint8_t open[12] = {};
-    wire::Store32(open, 2); // camera 2, command 0
+    StoreLe32(open, 2); // camera 2, command 0
     ASSERT_EQ(client.Send(PT_PROPERTY, open), 0u);
     ReceivedPacket reply;
     ASSERT_TRUE(client.ReceiveType(PT_PROPERTY, reply));
     ASSERT_EQ(reply.payload.size(), 2u + 291u);
-    EXPECT_EQ(wire::Load32(reply.payload.data()), 2u);
-    EXPECT_EQ(wire::Load32(reply.payload.data() + 4), 0u);
-    EXPECT_EQ(wire::Load32(reply.payload.data() + 8), 2u);
-    EXPECT_EQ(wire::Load16(reply.payload.data() + 12), 0u);
+    EXPECT_EQ(LoadLe32(reply.payload.data()), 2u);
+    EXPECT_EQ(LoadLe32(reply.payload.data() + 4), 0u);
+    EXPECT_EQ(LoadLe32(reply.payload.data() + 8), 2u);
+    EXPECT_EQ(LoadLe16(reply.payload.data() + 12), 0u);
 
     // Operations on controls need a dialog; without one they go unanswered.
     uint8_t click[292] = {};
-    wire::Store32(click, 2);
-    wire::Store32(click + 4, 3);
-    wire::Store32(click + 8, 280);
+    StoreLe32(click, 2);
+    StoreLe32(click + 4, 3);
+    StoreLe32(click + 8, 280);
     ASSERT_EQ(client.Send(PT_PROPERTY, click), 0u);
     EXPECT_TRUE(client.Quiet(300));
 }
@@ -175,7 +175,7 @@ TEST(ConnectionRequests, NothingButTheLogInIsAnsweredBeforeLogIn) {
     ScriptedClient client;
     ASSERT_TRUE(client.Connect(server.Listen()));
     uint8_t open[12] = {};
-    wire::Store32(open, 1);
+    StoreLe32(open, 1);
     std::vector<uint8_t> request = Payload(ValidRequest());
     ASSERT_EQ(client.SendEmpty(PT_MAC), 0u);
     ASSERT_EQ(client.Send(PT_PROPERTY, open), 0u);

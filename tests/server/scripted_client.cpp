@@ -1,7 +1,7 @@
 #include "server/scripted_client.h"
 
 #include "server/connections/login.h"
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -27,18 +27,18 @@ bool ParseImageBatch(std::span<const uint8_t> batch, std::vector<BatchRecord>& r
     records.clear();
     if (batch.size() < 8)
         return false;
-    uint32_t k = wire::Load32(batch.data());
+    uint32_t k = LoadLe32(batch.data());
     size_t pos = 8;
     for (uint32_t i = 0; i < k; ++i) {
         if (batch.size() - pos < 24)
             return false;
         const uint8_t* p = batch.data() + pos;
         BatchRecord record;
-        record.ftCapture = wire::Load64(p);
-        record.nCamera = wire::Load32(p + 8);
-        uint32_t m = wire::Load32(p + 12);
-        record.nSent = wire::Load32(p + 16);
-        record.nDropped = wire::Load32(p + 20);
+        record.ftCapture = LoadLe64(p);
+        record.nCamera = LoadLe32(p + 8);
+        uint32_t m = LoadLe32(p + 12);
+        record.nSent = LoadLe32(p + 16);
+        record.nDropped = LoadLe32(p + 20);
         if (batch.size() - pos - 24 < m)
             return false;
         record.jpeg.assign(p + 24, p + 24 + m);
@@ -135,8 +135,8 @@ bool ScriptedClient::ReceiveResult(uint16_t& nAnswered, uint32_t& nCode, uint32_
     ReceivedPacket packet;
     if (!ReceiveType(PT_RESULT, packet, nTimeoutMs) || packet.payload.size() < 8)
         return false;
-    nAnswered = wire::Load16(packet.payload.data());
-    nCode = wire::Load32(packet.payload.data() + 4);
+    nAnswered = LoadLe16(packet.payload.data());
+    nCode = LoadLe32(packet.payload.data() + 4);
     return true;
 }
 
@@ -177,18 +177,18 @@ LoginOutcome ScriptedClient::Login(const std::string& password) {
         ClientDigest(password, first.payload.data(), digest);
         outcome = AnswerChallenge(digest);
         outcome.fChallenged = true;
-        outcome.nStamp = wire::Load64(first.payload.data() + 16);
+        outcome.nStamp = LoadLe64(first.payload.data() + 16);
         return outcome;
     }
     // No challenge: the first packet is the first information piece.
     buffer_.clear();
     LoginOutcome collected;
     if (first.nType == PT_CONNECT && first.payload.size() >= 12) {
-        uint32_t n = wire::Load32(first.payload.data() + 8);
+        uint32_t n = LoadLe32(first.payload.data() + 8);
         collected.info.assign(first.payload.begin() + 12, first.payload.begin() + 12 + n);
     } else if (first.nType == PT_RESULT && first.payload.size() >= 8) {
-        collected.nAnswered = wire::Load16(first.payload.data());
-        collected.nResult = wire::Load32(first.payload.data() + 4);
+        collected.nAnswered = LoadLe16(first.payload.data());
+        collected.nResult = LoadLe32(first.payload.data() + 4);
         return collected;
     }
     return CollectLogin(std::move(collected));
@@ -207,13 +207,13 @@ LoginOutcome ScriptedClient::CollectLogin(LoginOutcome outcome) {
     ReceivedPacket packet;
     while (Receive(packet)) {
         if (packet.nType == PT_CONNECT && packet.payload.size() >= 12) {
-            uint32_t n = wire::Load32(packet.payload.data() + 8);
+            uint32_t n = LoadLe32(packet.payload.data() + 8);
             if (n > packet.payload.size() - 12)
                 break;
             outcome.info.append(packet.payload.begin() + 12, packet.payload.begin() + 12 + n);
         } else if (packet.nType == PT_RESULT && packet.payload.size() >= 8) {
-            outcome.nAnswered = wire::Load16(packet.payload.data());
-            outcome.nResult = wire::Load32(packet.payload.data() + 4);
+            outcome.nAnswered = LoadLe16(packet.payload.data());
+            outcome.nResult = LoadLe32(packet.payload.data() + 4);
             break;
         }
     }
@@ -228,9 +228,9 @@ bool ScriptedClient::ReceiveBatch(std::vector<BatchRecord>& records, uint32_t nT
     while (Receive(packet, Remaining(deadline))) {
         if (packet.nType < PT_IMAGE || packet.nType > PT_IMAGE + 8 || packet.payload.size() < 20)
             continue;
-        uint32_t nPiece = wire::Load32(packet.payload.data());
-        uint32_t nCount = wire::Load32(packet.payload.data() + 4);
-        uint32_t n = wire::Load32(packet.payload.data() + 8);
+        uint32_t nPiece = LoadLe32(packet.payload.data());
+        uint32_t nCount = LoadLe32(packet.payload.data() + 4);
+        uint32_t n = LoadLe32(packet.payload.data() + 8);
         if (n > packet.payload.size() - 20)
             return false;
         if (nPiece == 1)

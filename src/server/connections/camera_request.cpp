@@ -1,7 +1,7 @@
 #include "server/connections/camera_request.h"
 
 #include "common/error_codes.h"
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,16 +12,16 @@ uint32_t ParseCameraRequest(std::span<const uint8_t> payload, CameraRequest& req
     if (payload.size() < REQUEST_FIXED_SIZE)
         return ERROR_INVALID_PARAMETER_CODE;
     const uint8_t* p = payload.data();
-    request.nCamera = wire::Load32(p + 0);
-    request.nOptions = wire::Load32(p + 4);
-    request.nFormat = wire::Load32(p + 8);
-    request.nCycle = wire::Load32(p + 12);
-    request.nSensitivity = wire::Load32(p + 16);
-    request.nQuality = wire::Load32(p + 20);
-    request.nTime = wire::Load32(p + 24);
-    request.nDays = wire::Load32(p + 28);
-    request.nCrypt = wire::Load32(p + 32);
-    request.fNoSleep = wire::Load32(p + 36);
+    request.nCamera = LoadLe32(p + 0);
+    request.nOptions = LoadLe32(p + 4);
+    request.nFormat = LoadLe32(p + 8);
+    request.nCycle = LoadLe32(p + 12);
+    request.nSensitivity = LoadLe32(p + 16);
+    request.nQuality = LoadLe32(p + 20);
+    request.nTime = LoadLe32(p + 24);
+    request.nDays = LoadLe32(p + 28);
+    request.nCrypt = LoadLe32(p + 32);
+    request.fNoSleep = LoadLe32(p + 36);
     std::span<const uint8_t> font = payload.subspan(REQUEST_FIXED_SIZE);
     auto end = std::find(font.begin(), font.end(), uint8_t{0});
     request.cFont.assign(font.begin(), end);
@@ -34,7 +34,7 @@ void WriteCameraRequest(const CameraRequest& request, uint8_t* payload) {
         request.nCamera,  request.nOptions, request.nFormat, request.nCycle, request.nSensitivity,
         request.nQuality, request.nTime,    request.nDays,   request.nCrypt, request.fNoSleep};
     for (size_t i = 0; i < std::size(values); ++i)
-        wire::Store32(payload + 4 * i, values[i]);
+        StoreLe32(payload + 4 * i, values[i]);
     size_t n = std::min(request.cFont.size(), REQUEST_PAYLOAD_SIZE - REQUEST_FIXED_SIZE - 1);
     std::memcpy(payload + REQUEST_FIXED_SIZE, request.cFont.data(), n);
 }

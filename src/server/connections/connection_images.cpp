@@ -4,7 +4,7 @@
 #include "common/log.h"
 #include "server/connections/connection_thread.h"
 #include "server/connections/image_batch.h"
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -58,9 +58,9 @@ uint32_t ConnectionThread::SendPieces(const ImageBatch& batch, bool& fLastPlain)
     uint32_t err = 0;
     for (size_t i = 0; i < nPieces && err == 0; ++i) {
         size_t n = std::min(nChunk, batch.nBytes - i * nChunk);
-        wire::Store32(header, static_cast<uint32_t>(i + 1));
-        wire::Store32(header + 4, static_cast<uint32_t>(nPieces));
-        wire::Store32(header + 8, static_cast<uint32_t>(n));
+        StoreLe32(header, static_cast<uint32_t>(i + 1));
+        StoreLe32(header + 4, static_cast<uint32_t>(nPieces));
+        StoreLe32(header + 8, static_cast<uint32_t>(n));
         // The piece is enciphered straight from the queued images; the parts
         // stay within the room reserved above.
         parts_.clear();

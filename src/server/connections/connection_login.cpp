@@ -3,7 +3,7 @@
 #include "common/error_codes.h"
 #include "common/log.h"
 #include "server/connections/connection_thread.h"
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -77,8 +77,8 @@ bool ConnectionThread::SendChallenge(uint32_t nRelayValue) {
     rec_.chain = LoginChallenge(SystemTimeToFileTime(ctx_.clock.LocalNow()));
     uint8_t payload[AUTH_PAYLOAD_SIZE] = {};
     std::memcpy(payload, rec_.chain.data(), rec_.chain.size());
-    wire::Store64(payload + 16, password.nStamp);
-    wire::Store32(payload + 24, nRelayValue);
+    StoreLe64(payload + 16, password.nStamp);
+    StoreLe32(payload + 24, nRelayValue);
     fChallengePending_ = true;
     return Reply(PT_AUTH, payload);
 }
@@ -141,9 +141,9 @@ uint32_t ConnectionThread::SendCameraInformation(const std::string& text) {
         size_t nOffset = i * nChunk;
         size_t n = std::min(nChunk, text.size() - std::min(nOffset, text.size()));
         uint8_t* p = buffer.data() + PACKET_HEADER_SIZE;
-        wire::Store32(p, static_cast<uint32_t>(i + 1));
-        wire::Store32(p + 4, static_cast<uint32_t>(nPieces));
-        wire::Store32(p + 8, static_cast<uint32_t>(n));
+        StoreLe32(p, static_cast<uint32_t>(i + 1));
+        StoreLe32(p + 4, static_cast<uint32_t>(nPieces));
+        StoreLe32(p + 8, static_cast<uint32_t>(n));
         std::memcpy(p + INFO_PIECE_HEADER, text.data() + nOffset, n);
         std::memset(p + INFO_PIECE_HEADER + n, 0, 3);
         uint32_t err = SendPacket(rec_.packet, PT_CONNECT, buffer,

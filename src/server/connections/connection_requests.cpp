@@ -2,7 +2,7 @@
 // answer them.
 #include "common/error_codes.h"
 #include "server/connections/connection_thread.h"
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,8 +37,8 @@ bool ConnectionThread::Reply(uint16_t nType, std::span<const uint8_t> payload, b
 
 bool ConnectionThread::ReplyResult(uint16_t nType, uint32_t nCode) {
     uint8_t payload[RESULT_PAYLOAD_SIZE] = {};
-    wire::Store16(payload, nType);
-    wire::Store32(payload + 4, nCode);
+    StoreLe16(payload, nType);
+    StoreLe32(payload + 4, nCode);
     return Reply(PT_RESULT, payload);
 }
 
@@ -80,11 +80,11 @@ uint32_t ConnectionThread::ApplyRequest(const CameraRequest& request) {
 // and are ignored.
 bool ConnectionThread::HandleProperty() {
     std::span<const uint8_t> payload = Payload();
-    if (payload.size() < 8 || wire::Load32(payload.data() + 4) != PROPERTY_COMMAND_OPEN)
+    if (payload.size() < 8 || LoadLe32(payload.data() + 4) != PROPERTY_COMMAND_OPEN)
         return true;
     std::vector<uint8_t> reply(PROPERTY_EMPTY_LENGTH + PROPERTY_DECLARED_EXTRA, 0);
     std::memcpy(reply.data(), payload.data(), 4);
-    wire::Store32(reply.data() + 8, PROPERTY_EMPTY_LENGTH);
+    StoreLe32(reply.data() + 8, PROPERTY_EMPTY_LENGTH);
     return Reply(PT_PROPERTY, reply);
 }
 

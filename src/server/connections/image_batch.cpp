@@ -1,6 +1,6 @@
 #include "server/connections/image_batch.h"
 
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,11 +11,11 @@ namespace brindle {
 namespace {
 
 void WriteRecordHeader(uint8_t* p, const SendQueueEntry& entry, const CameraCounts& counts) {
-    wire::Store64(p, entry.ftCapture);
-    wire::Store32(p + 8, static_cast<uint32_t>(entry.nCamera + 1));
-    wire::Store32(p + 12, static_cast<uint32_t>(entry.jpeg.size()));
-    wire::Store32(p + 16, counts.nPending);
-    wire::Store32(p + 20, counts.nDropped);
+    StoreLe64(p, entry.ftCapture);
+    StoreLe32(p + 8, static_cast<uint32_t>(entry.nCamera + 1));
+    StoreLe32(p + 12, static_cast<uint32_t>(entry.jpeg.size()));
+    StoreLe32(p + 16, counts.nPending);
+    StoreLe32(p + 20, counts.nDropped);
 }
 
 } // namespace
@@ -42,8 +42,8 @@ void TakeImageBatch(ServerShared& shared, ImageBatch& batch) {
         return;
     // Within the reserved room as well.
     batch.headers.resize(IMAGE_BATCH_HEADER + batch.entries.size() * IMAGE_RECORD_HEADER);
-    wire::Store32(batch.headers.data(), static_cast<uint32_t>(batch.entries.size()));
-    wire::Store32(batch.headers.data() + 4, 0);
+    StoreLe32(batch.headers.data(), static_cast<uint32_t>(batch.entries.size()));
+    StoreLe32(batch.headers.data() + 4, 0);
     uint8_t* p = batch.headers.data() + IMAGE_BATCH_HEADER;
     CameraCounts none;
     for (const SendQueueEntry& taken : batch.entries) {

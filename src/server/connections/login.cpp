@@ -4,7 +4,7 @@
 #include "common/ini_text.h"
 #include "common/md5.h"
 #include "platform/file_io.h"
-#include "server/connections/wire.h"
+#include "common/little_endian.h"
 
 #include <cstring>
 
@@ -46,7 +46,7 @@ void DropLineEnd(std::string& text) {
 
 LoginBlock LoginChallenge(uint64_t nFileTime) {
     uint8_t bytes[8];
-    wire::Store64(bytes, nFileTime);
+    StoreLe64(bytes, nFileTime);
     Md5Context context;
     Md5Init(context);
     Md5Update(context, bytes, sizeof bytes);
