@@ -1,8 +1,11 @@
 #include "server/capture/camera_list.h"
 
+#include "common/list_text.h"
+
 #include "common/error_codes.h"
 #include "common/font_text.h"
 #include "common/ini_file.h"
+#include "common/list_text.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/text_utils.h"
@@ -120,16 +123,7 @@ std::vector<CaptureDeviceInfo> FindDevices(CaptureBackend& backend) {
 }
 
 std::vector<std::string> SplitPathList(std::string_view text) {
-    std::vector<std::string> items;
-    while (!text.empty()) {
-        size_t nBar = text.find('|');
-        std::string_view item = text.substr(0, nBar);
-        if (!item.empty())
-            items.emplace_back(item);
-        if (nBar == std::string_view::npos)
-            break;
-        text.remove_prefix(nBar + 1);
-    }
+    std::vector<std::string> items = ListSplitPlain(text);
     if (items.empty())
         items.emplace_back();
     return items;
