@@ -1,7 +1,5 @@
 #include "server/capture/camera_list.h"
 
-#include "common/list_text.h"
-
 #include "common/error_codes.h"
 #include "common/font_text.h"
 #include "common/ini_file.h"
