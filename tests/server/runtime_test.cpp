@@ -256,6 +256,23 @@ TEST_F(RuntimeTest, FirstTickListsAndRemovesDayFoldersPastRetention) {
     EXPECT_EQ(::stat((camera + ".lst").c_str(), &st), 0);
 }
 
+TEST_F(RuntimeTest, EveryHourRemovesTheDayThatHasPassedRetention) {
+    std::string camera = dir.File("Bench_Cam");
+    ::mkdir(camera.c_str(), 0700);
+    ::mkdir((camera + "/20260101").c_str(), 0700);
+    Start(std::string(kCameraInUse) + "Days=10\r\n");
+    TickAfter(50);
+    struct stat st {};
+    ASSERT_TRUE(WaitUntil([&] { return ::stat((camera + "/20260101").c_str(), &st) != 0; }));
+    TickAfter(50); // reads the rest of the list
+
+    // An hour later the day that has meanwhile passed retention goes too.
+    ::mkdir((camera + "/20260219").c_str(), 0700);
+    clock.SetLocalNow(SystemTime{2026, 3, 2, 10, 10, 0, 0, 0});
+    TickAfter(50);
+    EXPECT_TRUE(WaitUntil([&] { return ::stat((camera + "/20260219").c_str(), &st) != 0; }));
+}
+
 TEST_F(RuntimeTest, ShutdownStopsConnectionsAndCameras) {
     Start(kCameraInUse);
     ScriptedClient client;

@@ -128,6 +128,18 @@ class ClientPowerEvents : public PowerEvents {
 // new hour list each camera's images again, which also removes the day
 // folders past the retention period; a new date rebuilds the lists.
 void ListingTickForAll(ClientContext& ctx, ListingClock& listingClock, int nDays) {
+    // Listings started earlier are read on, so that each is complete by the
+    // next hour and that hour starts a new one (with its removal of old day
+    // folders) instead of only finishing this one.
+    std::vector<ClientViewer*> listing;
+    {
+        std::lock_guard<std::mutex> guard(ctx.lock);
+        for (const auto& viewer : ctx.viewers)
+            if (viewer->entry.hListFile.Valid())
+                listing.push_back(viewer.get());
+    }
+    for (ClientViewer* viewer : listing)
+        ListFilesSub(viewer->entry);
     ListingTick tick = CheckListingTick(listingClock, LocalTimeNow());
     if (tick == ListingTick::kNone)
         return;

@@ -126,6 +126,12 @@ void ServerRuntime::CheckListener(uint32_t nNow) {
 // image list is brought up to date and its old day folders removed; a new
 // day rebuilds the lists from scratch.
 void ServerRuntime::RunHourlyListing() {
+    // A listing is read on the ticks after it started, so that it is complete
+    // by the next hour and that hour starts a new one (with its removal of old
+    // day folders) instead of only finishing this one.
+    for (ViewerEntry& viewer : viewers_)
+        if (viewer.hListFile.Valid())
+            ListFilesSub(viewer);
     ListingTick tick = CheckListingTick(listingClock_, clock_.LocalNow());
     if (tick == ListingTick::kNone)
         return;
