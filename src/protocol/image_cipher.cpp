@@ -123,6 +123,19 @@ uint32_t RunCipher(ImageCipherState& state, CipherDirection direction, const uin
     return 0;
 }
 
+// What every use of a set-up state checks first; `info` receives the
+// algorithm's entry.
+uint32_t CheckUsable(const ImageCipherState& state, unsigned nSaltIndex, const CipherInfo*& info) {
+    info = FindInfo(state.nAlgorithm);
+    if (!info)
+        return NTE_BAD_ALGID;
+    if (!state.fReady || !state.provider || !state.baseHash || !state.work)
+        return NTE_BAD_KEY_STATE;
+    if (nSaltIndex >= SALT_ENTRIES)
+        return ERROR_INVALID_PARAMETER_CODE;
+    return 0;
+}
+
 } // namespace
 
 uint32_t ImageCipherSetUp(ImageCipherState& state) {
@@ -158,13 +171,9 @@ uint32_t ImageCipherApply(ImageCipherState& state, CipherDirection direction, un
                           std::span<uint8_t> buffer, size_t& nLength) {
     if (state.nAlgorithm <= 0)
         return 0;
-    const CipherInfo* info = FindInfo(state.nAlgorithm);
-    if (!info)
-        return NTE_BAD_ALGID;
-    if (!state.fReady || !state.provider || !state.baseHash || !state.work)
-        return NTE_BAD_KEY_STATE;
-    if (nSaltIndex >= SALT_ENTRIES)
-        return ERROR_INVALID_PARAMETER_CODE;
+    const CipherInfo* info = nullptr;
+    if (uint32_t err = CheckUsable(state, nSaltIndex, info))
+        return err;
     if (uint32_t err = CheckLengths(state, direction, buffer, nLength))
         return err;
     uint8_t key[32];
@@ -231,13 +240,9 @@ uint32_t ImageCipherEncryptFrom(ImageCipherState& state, unsigned nSaltIndex,
         nLength = nPlain;
         return 0;
     }
-    const CipherInfo* info = FindInfo(state.nAlgorithm);
-    if (!info)
-        return NTE_BAD_ALGID;
-    if (!state.fReady || !state.provider || !state.baseHash || !state.work)
-        return NTE_BAD_KEY_STATE;
-    if (nSaltIndex >= SALT_ENTRIES)
-        return ERROR_INVALID_PARAMETER_CODE;
+    const CipherInfo* info = nullptr;
+    if (uint32_t err = CheckUsable(state, nSaltIndex, info))
+        return err;
     if (uint32_t err = CheckLengths(state, CipherDirection::Encrypt, out, nPlain))
         return err;
     uint8_t key[32];
