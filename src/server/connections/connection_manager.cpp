@@ -77,6 +77,19 @@ void ConnectionManager::StopAndJoin(ClientConnection& record) {
     record.thread.join();
 }
 
+// The record of a peer, with its old thread stopped and joined, ready for a
+// new one; null (logged) when no record can be had.
+ClientConnection* ConnectionManager::RecordToStart(const std::string& cPeerName) {
+    bool fCreated = false;
+    ClientConnection* record = FindOrCreate(cPeerName, fCreated);
+    if (record == nullptr) {
+        LogWrite("サーバ管理メモリ確保に失敗\r\n");
+        return nullptr;
+    }
+    StopAndJoin(*record);
+    return record;
+}
+
 uint32_t ConnectionManager::Launch(ClientConnection& record) {
     record.nStopRequest.store(STOP_NONE);
     record.nThreadId.store(1);
@@ -99,13 +112,9 @@ uint32_t ConnectionManager::StartDirect(const std::string& cPeerName, UniqueFd s
     std::lock_guard<std::mutex> start(startLock_);
     if (fClosing_.load())
         return 0;
-    bool fCreated = false;
-    ClientConnection* record = FindOrCreate(cPeerName, fCreated);
-    if (record == nullptr) {
-        LogWrite("サーバ管理メモリ確保に失敗\r\n");
+    ClientConnection* record = RecordToStart(cPeerName);
+    if (record == nullptr)
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
-    }
-    StopAndJoin(*record);
     {
         std::lock_guard<std::mutex> lock(record->socketLock);
         record->packet.nSocket = socket.Get();
@@ -125,13 +134,9 @@ uint32_t ConnectionManager::StartRelayed(const std::string& cPeerName, RelayTran
     std::lock_guard<std::mutex> start(startLock_);
     if (fClosing_.load())
         return 0;
-    bool fCreated = false;
-    ClientConnection* record = FindOrCreate(cPeerName, fCreated);
-    if (record == nullptr) {
-        LogWrite("サーバ管理メモリ確保に失敗\r\n");
+    ClientConnection* record = RecordToStart(cPeerName);
+    if (record == nullptr)
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
-    }
-    StopAndJoin(*record);
     record->pRelayAccount = pRelay;
     record->relayIntervals = intervals;
     record->packet.fRelayed = true;

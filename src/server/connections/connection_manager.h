@@ -73,6 +73,7 @@ class ConnectionManager {
 
   private:
     ClientConnection* FindOrCreate(const std::string& cPeerName, bool& fCreated);
+    ClientConnection* RecordToStart(const std::string& cPeerName);
     uint32_t Launch(ClientConnection& record);
     void StopAndJoin(ClientConnection& record);
     void ListenLoop(int nListenFd, int nWakeFd);
