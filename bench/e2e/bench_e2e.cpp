@@ -10,7 +10,8 @@
 // capture time itself), median and 99th percentile. CPU times come from
 // /proc in clock ticks (10 ms), so the client's small per-image figure is
 // coarse.
-#include "common/test_support.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 #include "e2e/e2e_support.h"
 
 #include <algorithm>

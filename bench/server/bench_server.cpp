@@ -22,7 +22,8 @@
 // BM_Latency appends one image a second and reports the time from the
 // append to the client's receipt of the whole batch.
 #include "common/log.h"
-#include "common/test_support.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 #include "platform/clock.h"
 #include "protocol/packet.h"
 #include "server/capture/jpeg_codec.h"
