@@ -26,7 +26,7 @@
 #include "support/temp_dir.h"
 #include "platform/clock.h"
 #include "protocol/packet.h"
-#include "server/capture/jpeg_codec.h"
+#include "image/jpeg_codec.h"
 #include "server/capture/test_camera.h"
 #include "server/connections/connection_manager.h"
 #include "server/connections/image_batch.h"

@@ -4,7 +4,7 @@
 #include "common/error_codes.h"
 #include "common/little_endian.h"
 #include "common/log.h"
-#include "server/capture/jpeg_codec.h"
+#include "image/jpeg_codec.h"
 
 #include <arpa/inet.h>
 #include <chrono>

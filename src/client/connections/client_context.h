@@ -6,7 +6,7 @@
 
 #include "client/connections/server_params.h"
 #include "imagestore/viewer_entry.h"
-#include "server/capture/jpeg_codec.h"
+#include "image/jpeg_codec.h"
 
 #include <atomic>
 #include <cstdint>

@@ -12,7 +12,7 @@
 #include "server/capture/capture_backend.h"
 #include "server/capture/change_detect.h"
 #include "server/capture/composition.h"
-#include "server/capture/jpeg_codec.h"
+#include "image/jpeg_codec.h"
 
 #include <QFont>
 

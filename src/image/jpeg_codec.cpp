@@ -1,4 +1,4 @@
-#include "server/capture/jpeg_codec.h"
+#include "image/jpeg_codec.h"
 
 #include "common/error_codes.h"
 #include "platform/os_error.h"

@@ -1,7 +1,7 @@
 #include "common/error_codes.h"
-#include "server/capture/jpeg_codec.h"
+#include "image/jpeg_codec.h"
 
-#include "capture_test_util.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
