@@ -22,6 +22,14 @@ namespace brindle {
 
 namespace {
 
+// How a stop signal ends the program. main blocks SIGINT, SIGTERM and SIGHUP
+// before any thread exists (BlockStopSignals), so every thread inherits the
+// mask: no signal interrupts a worker or kills the process halfway through a
+// write. The signals stay pending until the main thread reads them from a
+// signalfd in its tick loop; it then leaves the loop and shuts down in order
+// (connections joined, cameras stopped, log closed). No handler runs
+// asynchronously, so nothing has to be async-signal-safe. Children get an
+// empty mask and default dispositions when they are spawned.
 sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
