@@ -1,13 +1,16 @@
 # Helpers shared by every subsystem's CMakeLists.txt.
 
-# brindle_library(NAME SOURCES ... [DEPS ...])
+# brindle_library(NAME SOURCES ... [PUBLIC ...] [PRIVATE ...])
 # One static library per subsystem folder; "src/" is the include root, so
 # code includes "common/log.h", "protocol/packet.h" and so on.
+# PUBLIC lists what the library's headers include (its users need it too);
+# PRIVATE what only its sources use. Include arrows run one way:
+# app -> connections/capture -> protocol/imagestore/image -> platform -> common.
 function(brindle_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
 endfunction()
 
 # brindle_test(NAME SOURCES ... [DEPS ...])

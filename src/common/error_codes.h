@@ -2,7 +2,7 @@
 //
 // Operations return 0 for success or a code. System and socket failures use
 // the Windows code space (POSIX errno values are mapped into it by
-// platform/os_error.h) so that logic, log lines and result packets agree with
+// common/os_error.h) so that logic, log lines and result packets agree with
 // peers; the programs' own codes have bit 29 set.
 #pragma once
 

@@ -1,8 +1,8 @@
 #include "common/ini_file.h"
 
 #include "common/error_codes.h"
+#include "common/file_io.h"
 #include "common/ini_text.h"
-#include "platform/file_io.h"
 
 #include <mutex>
 

@@ -3,7 +3,7 @@
 // outside are seen at once.
 //
 // Writes are read-modify-write cycles serialised inside the process by one
-// lock, and each replaces the file atomically (platform/file_io.h): a reader
+// lock, and each replaces the file atomically (common/file_io.h): a reader
 // in any thread or process sees the old or the new file, never a mix. Two
 // processes writing the same file at the same moment can still lose one
 // write; each program owns its own files.

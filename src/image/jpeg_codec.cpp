@@ -1,7 +1,7 @@
 #include "image/jpeg_codec.h"
 
 #include "common/error_codes.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,8 +1,8 @@
 #include "imagestore/image_path.h"
 
 #include "common/error_codes.h"
-#include "platform/unique_fd.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
+#include "common/unique_fd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 namespace brindle {
-
 
 namespace {
 

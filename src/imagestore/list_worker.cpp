@@ -1,8 +1,8 @@
 #include "imagestore/list_worker.h"
 
 #include "common/error_codes.h"
+#include "common/os_error.h"
 #include "imagestore/image_path.h"
-#include "platform/os_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +14,6 @@
 #include <vector>
 
 namespace brindle {
-
 
 namespace {
 

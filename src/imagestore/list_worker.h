@@ -14,7 +14,7 @@
 // disk).
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 #include "platform/clock.h"
 
 #include <atomic>

@@ -5,8 +5,8 @@
 // its own members (window, picture, mode, playback) here.
 #pragma once
 
+#include "common/unique_fd.h"
 #include "imagestore/list_worker.h"
-#include "platform/unique_fd.h"
 
 #include <cstdint>
 #include <memory>

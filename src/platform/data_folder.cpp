@@ -1,6 +1,6 @@
 #include "platform/data_folder.h"
 
-#include "platform/os_error.h"
+#include "common/os_error.h"
 #include "platform/special_folder.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "platform/file_lock.h"
 
 #include "common/error_codes.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 #include "platform/xdg.h"
 
 #include <cerrno>

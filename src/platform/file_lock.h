@@ -5,7 +5,7 @@
 // with the process when it dies, so a crash never leaves a stale lock.
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 
 #include <cstdint>
 #include <string>

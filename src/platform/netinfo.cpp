@@ -2,8 +2,8 @@
 
 #include "common/ascii.h"
 #include "common/error_codes.h"
-#include "platform/file_io.h"
-#include "platform/os_error.h"
+#include "common/file_io.h"
+#include "common/os_error.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -8,7 +8,7 @@
 // inhibitor lock is held while required; elsewhere requests do nothing.
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "platform/xdg.h"
 
-#include "platform/file_io.h"
+#include "common/file_io.h"
 
 #include <cstdlib>
 #include <pwd.h>

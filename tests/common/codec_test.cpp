@@ -2,7 +2,7 @@
 #include "common/error_codes.h"
 #include "common/error_text.h"
 #include "common/md5.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 
 #include <gtest/gtest.h>
 

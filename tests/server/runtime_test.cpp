@@ -1,6 +1,6 @@
 // The runtime driven tick by tick with a hand-moved clock: settings, the
 // image road from camera to client, client changes, the listener retry,
-// keep-awake, resume and the hourly listing.
+// keep-awake, resume, the hourly listing and what its host hears.
 #include "common/error_codes.h"
 #include "common/ini_file.h"
 #include "server/app/server_runtime.h"
@@ -12,7 +12,9 @@
 #include "support/loopback.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 
@@ -23,6 +25,35 @@ class RecordingPower : public Power {
   public:
     void SetExecutionState(uint32_t nFlags) override { calls.push_back(nFlags); }
     std::vector<uint32_t> calls;
+};
+
+// Records what the runtime tells its host, from whichever thread.
+class RecordingHost : public ServerHost {
+  public:
+    void CameraStartFailed(const CameraSettings& camera, uint32_t nCode,
+                           const std::string&) override {
+        Add("start failed " + camera.cPath + " " + std::to_string(nCode));
+    }
+    void CameraSettingsApplied(int nCamera) override {
+        Add("applied " + std::to_string(nCamera));
+    }
+    void ImageSaved(int nCamera) override { Add("saved " + std::to_string(nCamera)); }
+    void PeerShown(const std::string& peer) override { Add("peer " + peer); }
+    void StatusChanged(int32_t nStatus) override { Add("status " + std::to_string(nStatus)); }
+    void SentCountsChanged() override { Add("sent"); }
+
+    bool Heard(const std::string& event) {
+        std::lock_guard<std::mutex> lock(lock_);
+        return std::find(events_.begin(), events_.end(), event) != events_.end();
+    }
+
+  private:
+    void Add(std::string event) {
+        std::lock_guard<std::mutex> lock(lock_);
+        events_.push_back(std::move(event));
+    }
+    std::mutex lock_;
+    std::vector<std::string> events_;
 };
 
 std::string Key(const std::string& file, const char* section, const char* key) {
@@ -54,6 +85,7 @@ class RuntimeTest : public ::testing::Test {
         options.pBackend = &backend;
         options.pClock = &clock;
         options.pPower = &power;
+        options.pHost = &host;
         runtime = std::make_unique<ServerRuntime>(options);
         ASSERT_EQ(runtime->Start(), 0u);
     }
@@ -62,16 +94,13 @@ class RuntimeTest : public ::testing::Test {
         clock.Advance(ms);
         runtime->Tick();
     }
-    uint32_t QueueCount() {
-        std::lock_guard<std::mutex> lock(runtime->Shared().mainLock);
-        return runtime->Shared().queue.Count();
-    }
     std::string Ini() { return dir.File("BrindleHost.ini"); }
 
     TempDir dir;
     ManualClock clock;
     ScriptedBackend backend;
     RecordingPower power;
+    RecordingHost host;
     std::unique_ptr<ServerRuntime> runtime;
 };
 
@@ -86,11 +115,11 @@ TEST_F(RuntimeTest, SettingsAreClampedAndCryptIsWrittenBack) {
     EXPECT_EQ(Key(Ini(), "Settings", "Crypt"), "8");
     EXPECT_EQ(s.nPacket, 1024u);
     EXPECT_EQ(Key(Ini(), "Settings", "Packet"), "100");
-    EXPECT_EQ(runtime->Shared().queue.Capacity(), 1u);
+    EXPECT_EQ(runtime->QueueCapacity(), 1u);
     EXPECT_EQ(s.cFolder, dir.Path());
     EXPECT_TRUE(s.fNoSleep);
     EXPECT_EQ(s.nDebug, 4u);
-    EXPECT_EQ(runtime->Context().PacketMax(), 1024u);
+    EXPECT_EQ(runtime->PacketMax(), 1024u);
 }
 
 TEST_F(RuntimeTest, PasswordIsStoredScrambledWithItsStampAndReadBack) {
@@ -108,9 +137,9 @@ TEST_F(RuntimeTest, ImagesEnterTheQueueOnlyWhileAClientIsLoggedIn) {
     Start(kCameraInUse);
     for (int i = 0; i < 4; ++i)
         TickAfter(1000);
-    EXPECT_EQ(QueueCount(), 0u);
+    EXPECT_EQ(runtime->QueuedImageCount(), 0u);
     ScriptedClient client;
-    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
     ASSERT_EQ(client.Login("").nResult, 0u);
     TickAfter(1000);
     std::vector<BatchRecord> records;
@@ -122,6 +151,26 @@ TEST_F(RuntimeTest, ImagesEnterTheQueueOnlyWhileAClientIsLoggedIn) {
     EXPECT_EQ(records[0].jpeg[0], 0xFF);
     EXPECT_EQ(records[0].jpeg[1], 0xD8);
     EXPECT_EQ(records[0].ftCapture, SystemTimeToFileTime(clock.LocalNow()));
+}
+
+// The host hears the connection from its thread and the image from the tick,
+// and the counts it is told about can be read back.
+TEST_F(RuntimeTest, HostHearsTheClientAndTheImagesSavedAndSent) {
+    Start(std::string(kCameraInUse) + "Save=Yes\r\n");
+    ScriptedClient client;
+    ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
+    ASSERT_EQ(client.Login("").nResult, 0u);
+    EXPECT_TRUE(WaitUntil([&] {
+        return host.Heard("peer 127.0.0.1") &&
+               host.Heard("status " + std::to_string(CONNECTION_CONNECTED));
+    }));
+    TickAfter(1000);
+    EXPECT_TRUE(host.Heard("saved 0"));
+    std::vector<BatchRecord> records;
+    ASSERT_TRUE(client.ReceiveBatch(records));
+    EXPECT_TRUE(WaitUntil([&] { return host.Heard("sent"); }));
+    EXPECT_EQ(runtime->CountsOf(0).nSent, 1u);
+    EXPECT_EQ(runtime->CountsOf(1).nSent, 0u); // no such camera
 }
 
 std::vector<uint8_t> RequestPayload(uint32_t nFormat, uint32_t nQuality) {
@@ -145,7 +194,7 @@ std::vector<uint8_t> RequestPayload(uint32_t nFormat, uint32_t nQuality) {
 TEST_F(RuntimeTest, ClientRequestIsSavedAndRestartsTheCaptureWhenTheFormatChanges) {
     Start(kCameraInUse);
     ScriptedClient client;
-    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
     ASSERT_EQ(client.Login("").nResult, 0u);
     int nStarts = backend.ScriptOf("scripted:0").nStarts;
 
@@ -185,9 +234,10 @@ TEST_F(RuntimeTest, ACameraThatFailedToStartIsRetriedWhenItsSettingsChange) {
     backend.ScriptOf("scripted:0").nStartError = 2;
     Start(kCameraInUse);
     EXPECT_FALSE(runtime->Cameras()[0].capture.fRunning);
+    EXPECT_TRUE(host.Heard("start failed scripted:0 2"));
     backend.ScriptOf("scripted:0").nStartError = 0;
     ScriptedClient client;
-    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
     ASSERT_EQ(client.Login("").nResult, 0u);
     ASSERT_EQ(client.Send(PT_REQUEST, RequestPayload(0, 50)), 0u);
     uint16_t nAnswered = 0;
@@ -195,6 +245,7 @@ TEST_F(RuntimeTest, ACameraThatFailedToStartIsRetriedWhenItsSettingsChange) {
     ASSERT_TRUE(client.ReceiveResult(nAnswered, nCode));
     TickAfter(50);
     EXPECT_TRUE(runtime->Cameras()[0].capture.fRunning);
+    EXPECT_TRUE(host.Heard("applied 0"));
 }
 
 TEST_F(RuntimeTest, FailedListenerIsReopenedFiveSecondsLater) {
@@ -202,13 +253,13 @@ TEST_F(RuntimeTest, FailedListenerIsReopenedFiveSecondsLater) {
     ASSERT_TRUE(busy.Valid());
     uint16_t nPort = busy.Port();
     Start("[Settings]\r\nPort=" + std::to_string(nPort) + "\r\n");
-    EXPECT_EQ(runtime->Connections().ListenerPort(), 0);
+    EXPECT_EQ(runtime->ListenerPort(), 0);
     TickAfter(50);
     busy.Close();
     TickAfter(5000); // retry tick set 5 s ago: not yet more than 5 s
-    EXPECT_EQ(runtime->Connections().ListenerPort(), 0);
+    EXPECT_EQ(runtime->ListenerPort(), 0);
     TickAfter(1);
-    EXPECT_EQ(runtime->Connections().ListenerPort(), nPort);
+    EXPECT_EQ(runtime->ListenerPort(), nPort);
 }
 
 TEST_F(RuntimeTest, KeepAwakeIsRenewedEveryThirtySecondsAndAsksForMoreWhileServing) {
@@ -217,7 +268,7 @@ TEST_F(RuntimeTest, KeepAwakeIsRenewedEveryThirtySecondsAndAsksForMoreWhileServi
     ASSERT_EQ(power.calls.size(), 1u);
     EXPECT_EQ(power.calls[0], POWER_CONTINUOUS); // nobody connected
     ScriptedClient client;
-    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
     ASSERT_EQ(client.Login("").nResult, 0u);
     TickAfter(29000);
     EXPECT_EQ(power.calls.size(), 1u);
@@ -276,7 +327,7 @@ TEST_F(RuntimeTest, EveryHourRemovesTheDayThatHasPassedRetention) {
 TEST_F(RuntimeTest, ShutdownStopsConnectionsAndCameras) {
     Start(kCameraInUse);
     ScriptedClient client;
-    ASSERT_TRUE(client.Connect(runtime->Connections().ListenerPort()));
+    ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
     ASSERT_EQ(client.Login("").nResult, 0u);
     std::thread answer([&] {
         ReceivedPacket packet;
@@ -286,7 +337,7 @@ TEST_F(RuntimeTest, ShutdownStopsConnectionsAndCameras) {
     runtime->Shutdown();
     answer.join();
     EXPECT_FALSE(runtime->Cameras()[0].capture.fRunning);
-    for (const ConnectionInfo& info : runtime->Connections().Snapshot())
+    for (const ConnectionInfo& info : runtime->ConnectionSnapshot())
         EXPECT_FALSE(info.fRunning);
     EXPECT_EQ(power.calls.back(), POWER_CONTINUOUS);
 }

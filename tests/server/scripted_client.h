@@ -2,7 +2,7 @@
 // scripted by tests and benchmarks: log-in, requests, image batches.
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 #include "protocol/packet_codec.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // them.
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 #include "support/wait_until.h"
 
 #include <arpa/inet.h>

@@ -1,8 +1,8 @@
 #include "client/app/headless_host.h"
 
 #include "client/connections/server_params.h"
+#include "common/file_io.h"
 #include "common/log.h"
-#include "platform/file_io.h"
 
 #include <cstdio>
 

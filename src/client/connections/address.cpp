@@ -1,8 +1,8 @@
 #include "client/connections/address.h"
 
 #include "common/error_codes.h"
+#include "common/os_error.h"
 #include "common/text_utils.h"
-#include "platform/os_error.h"
 
 #include <arpa/inet.h>
 #include <chrono>

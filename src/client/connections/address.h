@@ -7,8 +7,8 @@
 // of a uint64_t, first wire byte lowest (platform/netinfo.h).
 #pragma once
 
+#include "common/unique_fd.h"
 #include "platform/netinfo.h"
-#include "platform/unique_fd.h"
 
 #include <array>
 #include <atomic>

@@ -3,13 +3,16 @@
 #include "common/log.h"
 #include "platform/data_folder.h"
 #include "platform/file_lock.h"
+#include "server/app/server_host.h"
 #include "server/app/server_runtime.h"
+#include "server/capture/camera_control.h"
 #include "server/capture/camera_list.h"
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <termios.h>
@@ -19,6 +22,14 @@ namespace brindle {
 
 namespace {
 
+// How a stop signal ends the program. main blocks SIGINT, SIGTERM and SIGHUP
+// before any thread exists (BlockStopSignals), so every thread inherits the
+// mask: no signal interrupts a worker or kills the process halfway through a
+// write. The signals stay pending until the main thread reads them from a
+// signalfd in its tick loop; it then leaves the loop and shuts down in order
+// (connections joined, cameras stopped, log closed). No handler runs
+// asynchronously, so nothing has to be async-signal-safe. Children get an
+// empty mask and default dispositions when they are spawned.
 sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -27,6 +38,28 @@ sigset_t StopSignals() {
     sigaddset(&set, SIGHUP);
     return set;
 }
+
+// Without a window the failures that would be message boxes go to the log
+// and to standard error; the rest has nobody to show it to.
+class HeadlessServerHost final : public ServerHost {
+  public:
+    void CameraStartFailed(const CameraSettings& camera, uint32_t nCode,
+                           const std::string& hint) override {
+        ServerHost::CameraStartFailed(camera, nCode, hint);
+        Print(StartFailureText(camera.cName, nCode, hint));
+    }
+    void CameraStopFailed(const CameraSettings& camera) override {
+        ServerHost::CameraStopFailed(camera);
+        Print(StopFailureText(camera.cName));
+    }
+
+  private:
+    void Print(const std::string& text) {
+        std::lock_guard<std::mutex> lock(lock_);
+        std::fprintf(stderr, "BrindleHost: %s\n", text.c_str());
+    }
+    std::mutex lock_;
+};
 
 uint32_t OpenFolder(const HostOptions& options, std::string& folder) {
     uint32_t err = OpenDataFolder(SERVER_PROGRAM_FOLDER, options.cDataDir, folder);
@@ -101,11 +134,13 @@ int RunHeadless(const HostOptions& options) {
     }
     LogOpen(folder + "/" + SERVER_LOG_FILE_NAME);
     std::unique_ptr<Power> power = CreateSystemPower();
+    HeadlessServerHost host;
     RuntimeOptions runtimeOptions;
     runtimeOptions.cDataFolder = folder;
     runtimeOptions.cBindAddress = options.cListen;
     runtimeOptions.nTestCameras = options.nTestCameras;
     runtimeOptions.pPower = power.get();
+    runtimeOptions.pHost = &host;
     int nExit = HOST_EXIT_OK;
     {
         ServerRuntime runtime(runtimeOptions);

@@ -10,9 +10,10 @@ inline constexpr int HOST_EXIT_OK = 0;
 inline constexpr int HOST_EXIT_ERROR = 1;
 inline constexpr int HOST_EXIT_RUNNING = 2; // another instance serves the data folder
 
-// Runs the server without a window until SIGINT or SIGTERM. SIGINT and
-// SIGTERM must be blocked in every thread before any thread starts (see
-// BlockStopSignals). Writes nothing to standard output.
+// Runs the server without a window until SIGINT, SIGTERM or SIGHUP, which
+// must be blocked in every thread before any thread starts (see
+// BlockStopSignals). Writes nothing to standard output; camera failures go
+// to the log and to standard error.
 int RunHeadless(const HostOptions& options);
 
 // Reads one line from standard input and stores it as the password.

@@ -77,12 +77,13 @@ void ServerRuntime::ApplyChange(const PendingChange& change) {
     if (TextToFont(r.cFont, font) == 0)
         SetStampFont(camera, r.cFont, shared_->mainLock);
     if (fRestart && camera.capture.fRunning)
-        StopCamera(camera, reporter_);
+        StopCamera(camera, bridge_);
     if (s.fUse && !camera.capture.fRunning)
-        StartCamera(camera, *backend_, reporter_);
+        StartCamera(camera, *backend_, bridge_);
     SaveCameraSettings(s, cSettingsFile_);
     WriteCryptAndNoSleep(cSettingsFile_, static_cast<uint32_t>(context_->nCrypt.load()),
                          context_->fNoSleep.load());
+    host_.CameraSettingsApplied(change.nIndex);
 }
 
 // 30 s after an automatic resume the cameras in use are started afresh:
@@ -95,13 +96,13 @@ void ServerRuntime::CheckResume(uint32_t nNow) {
     for (CameraEntry& camera : cameras_) {
         if (!camera.settings.fUse || !camera.capture.fRunning)
             continue;
-        StopCamera(camera, reporter_);
-        StartCamera(camera, *backend_, reporter_);
+        StopCamera(camera, bridge_);
+        StartCamera(camera, *backend_, bridge_);
     }
 }
 
 void ServerRuntime::RunFrameCycles() {
-    FrameCycleContext context{clock_, *shared_, settings_.cFolder, powerState_, events_};
+    FrameCycleContext context{clock_, *shared_, settings_.cFolder, powerState_, bridge_};
     for (size_t i = 0; i < cameras_.size(); ++i)
         RunFrameCycle(cameras_[i], static_cast<int>(i), context);
     bool fQueued = false;

@@ -16,9 +16,7 @@ namespace brindle {
 ServerRuntime::ServerRuntime(RuntimeOptions options)
     : options_(std::move(options)), clock_(options_.pClock ? *options_.pClock : SystemClock()),
       power_(options_.pPower ? *options_.pPower : nullPower_),
-      reporter_(options_.pReporter ? *options_.pReporter : logReporter_),
-      events_(options_.pEvents ? *options_.pEvents : noEvents_),
-      display_(options_.pDisplay ? *options_.pDisplay : noDisplay_) {}
+      host_(options_.pHost ? *options_.pHost : defaultHost_), bridge_(host_) {}
 
 ServerRuntime::~ServerRuntime() {
     Shutdown();
@@ -48,6 +46,7 @@ uint32_t ServerRuntime::Start() {
     EnsureImageFolder();
 
     shared_ = std::make_unique<ServerShared>(settings_.nMaxImage);
+    shared_->dropObserver = &bridge_;
     context_ = std::make_unique<ServerContext>(*shared_, *this, clock_);
     context_->cSettingsFile = cSettingsFile_;
     context_->nPacketMax.store(settings_.nPacket);
@@ -64,7 +63,7 @@ uint32_t ServerRuntime::Start() {
     PublishCameras(cameras_, *shared_);
     viewers_ = std::vector<ViewerEntry>(cameras_.size());
     PublishViews();
-    StartCamerasInUse(cameras_, *backend_, reporter_);
+    StartCamerasInUse(cameras_, *backend_, bridge_);
     OpenListener();
     fStarted_ = true;
     return 0;
@@ -109,7 +108,7 @@ void ServerRuntime::Shutdown() {
         connections_->StopAll();
     for (CameraEntry& camera : cameras_) {
         if (camera.capture.fRunning)
-            StopCamera(camera, reporter_);
+            StopCamera(camera, bridge_);
     }
     // Listing workers are joined as their entries go.
     viewers_.clear();
@@ -144,19 +143,36 @@ void ServerRuntime::CameraSettingsChanged(int nIndex, const CameraRequest& reque
 }
 
 void ServerRuntime::PeerShown(const std::string& peer) {
-    display_.PeerShown(peer);
+    host_.PeerShown(peer);
 }
 
 void ServerRuntime::StatusChanged(int32_t nStatus) {
-    display_.StatusChanged(nStatus);
+    host_.StatusChanged(nStatus);
 }
 
 void ServerRuntime::CipherWarning(bool fShow) {
-    display_.CipherWarning(fShow);
+    host_.CipherWarning(fShow);
 }
 
 void ServerRuntime::SentCountsChanged() {
-    display_.SentCountsChanged();
+    host_.SentCountsChanged();
+}
+
+CameraCounts ServerRuntime::CountsOf(int nCamera) {
+    std::lock_guard<std::mutex> lock(shared_->mainLock);
+    if (nCamera < 0 || static_cast<size_t>(nCamera) >= shared_->counts.size())
+        return CameraCounts{};
+    return shared_->counts[static_cast<size_t>(nCamera)];
+}
+
+uint32_t ServerRuntime::QueuedImageCount() {
+    std::lock_guard<std::mutex> lock(shared_->mainLock);
+    return shared_->queue.Count();
+}
+
+uint32_t ServerRuntime::QueueCapacity() {
+    std::lock_guard<std::mutex> lock(shared_->mainLock);
+    return shared_->queue.Capacity();
 }
 
 void ServerRuntime::PowerSuspending() {

@@ -6,13 +6,16 @@
 // Threads: Start, Tick and Shutdown run on one thread (the GUI thread). The
 // client connections and the power layer reach the runtime through
 // ConnectionHost and PowerEvents from their own threads; what they report
-// is queued and carried out on the next tick.
+// is queued and carried out on the next tick. What the window must hear
+// goes to the one ServerHost of RuntimeOptions.
 #pragma once
 
 #include "imagestore/navigation.h"
 #include "imagestore/viewer_entry.h"
 #include "platform/clock.h"
 #include "platform/power.h"
+#include "server/app/host_bridge.h"
+#include "server/app/server_host.h"
 #include "server/app/server_settings.h"
 #include "server/capture/camera_control.h"
 #include "server/capture/camera_entry.h"
@@ -42,9 +45,7 @@ struct RuntimeOptions {
     CaptureBackend* pBackend = nullptr;    // replaces both of the above (tests)
     const Clock* pClock = nullptr;         // null: the system clocks
     Power* pPower = nullptr;               // null: nothing is asked of the system
-    CaptureReporter* pReporter = nullptr;  // null: failures go to the log
-    FrameCycleEvents* pEvents = nullptr;   // null: nobody watches
-    ConnectionDisplay* pDisplay = nullptr; // null: nobody shows the connections
+    ServerHost* pHost = nullptr;           // null: camera failures go to the log, nothing is shown
 };
 
 class ServerRuntime : public ConnectionHost, public PowerEvents {
@@ -67,7 +68,7 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     int CameraCount() override;
     bool CameraView(int nIndex, CameraRequestView& view) override;
     void CameraSettingsChanged(int nIndex, const CameraRequest& request, bool fRestart) override;
-    // ConnectionDisplay: passed on to the window (any thread).
+    // ConnectionDisplay: passed on to the ServerHost (any thread).
     void PeerShown(const std::string& peer) override;
     void StatusChanged(int32_t nStatus) override;
     void CipherWarning(bool fShow) override;
@@ -77,15 +78,25 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     void PowerSuspending() override;
     void PowerResumed() override;
 
-    // For the window and the tests (the runtime's thread only).
+    // For the window and the tests, read-only. The runtime's thread only,
+    // after Start:
     const std::string& SettingsFile() const { return cSettingsFile_; }
     const ServerSettings& Settings() const { return settings_; }
-    std::vector<CameraEntry>& Cameras() { return cameras_; }
-    ServerShared& Shared() { return *shared_; }
-    ServerContext& Context() { return *context_; }
-    ConnectionManager& Connections() { return *connections_; }
+    const std::vector<CameraEntry>& Cameras() const { return cameras_; }
     const PowerState& PowerStateNow() const { return powerState_; }
-    TestCameraBackend* TestCameras() { return testBackend_.get(); }
+    // Any thread, after Start:
+    // The port the listener is bound to, 0 while there is none.
+    uint16_t ListenerPort() const { return connections_->ListenerPort(); }
+    // The client connection records as they are now.
+    std::vector<ConnectionInfo> ConnectionSnapshot() { return connections_->Snapshot(); }
+    // The sent and dropped counts of camera nCamera (from 0); all 0 for a
+    // camera that does not exist.
+    CameraCounts CountsOf(int nCamera);
+    // Images waiting in the send queue, and its capacity ("MaxImage").
+    uint32_t QueuedImageCount();
+    uint32_t QueueCapacity();
+    // The "Packet" setting as the connections use it.
+    uint32_t PacketMax() const { return context_->PacketMax(); }
 
   private:
     struct PendingChange {
@@ -110,12 +121,9 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     const Clock& clock_;
     NullPower nullPower_;
     brindle::Power& power_;
-    LogCaptureReporter logReporter_;
-    CaptureReporter& reporter_;
-    NoFrameCycleEvents noEvents_;
-    FrameCycleEvents& events_;
-    ConnectionDisplay noDisplay_;
-    ConnectionDisplay& display_;
+    ServerHost defaultHost_;
+    ServerHost& host_;
+    HostBridge bridge_; // the capture layer's and the queue's reports, to host_
 
     std::unique_ptr<V4l2Backend> v4l2Backend_;
     std::unique_ptr<TestCameraBackend> testBackend_;

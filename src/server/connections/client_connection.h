@@ -3,7 +3,7 @@
 // process, served by one thread at a time.
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 #include "protocol/packet_codec.h"
 #include "server/connections/login.h"
 

@@ -4,7 +4,7 @@
 #include "common/error_text.h"
 #include "common/ini_text.h"
 #include "common/log.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,10 +1,10 @@
 #include "server/connections/login.h"
 
 #include "common/error_codes.h"
+#include "common/file_io.h"
 #include "common/ini_text.h"
-#include "common/md5.h"
-#include "platform/file_io.h"
 #include "common/little_endian.h"
+#include "common/md5.h"
 
 #include <cstring>
 

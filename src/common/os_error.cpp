@@ -1,4 +1,4 @@
-#include "platform/os_error.h"
+#include "common/os_error.h"
 
 #include "common/error_codes.h"
 

@@ -1,4 +1,4 @@
-#include "common/expand_path.h"
+#include "platform/expand_path.h"
 #include "support/file_text.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

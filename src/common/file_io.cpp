@@ -1,8 +1,8 @@
-#include "platform/file_io.h"
+#include "common/file_io.h"
 
 #include "common/error_codes.h"
-#include "platform/os_error.h"
-#include "platform/unique_fd.h"
+#include "common/os_error.h"
+#include "common/unique_fd.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "common/expand_path.h"
+#include "platform/expand_path.h"
 
 #include "common/text_utils.h"
 #include "platform/special_folder.h"
