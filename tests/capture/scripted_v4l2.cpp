@@ -124,6 +124,13 @@ bool ScriptedV4l2::DeliverFrame(const std::string& path, const std::vector<uint8
     return true;
 }
 
+void ScriptedV4l2::SpuriousWake(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    Node& node = cameras_.at(path);
+    node.camera.fSpuriousWake = true;
+    Wake(node);
+}
+
 void ScriptedV4l2::Unplug(const std::string& path) {
     std::lock_guard<std::mutex> guard(lock_);
     Node& node = cameras_.at(path);
@@ -202,8 +209,11 @@ int ScriptedV4l2::DeviceIoctl(Node& node, int fd, unsigned long nRequest, void* 
         CopyText(caps.card, sizeof caps.card, node.camera.card);
         CopyText(caps.bus_info, sizeof caps.bus_info, "usb-0000:00:14.0-1");
         caps.version = 0x060100;
-        caps.device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
-        caps.capabilities = caps.device_caps | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
+        caps.device_caps =
+            (node.camera.fMetadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) |
+            V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
+        caps.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING |
+                            V4L2_CAP_EXT_PIX_FORMAT | V4L2_CAP_DEVICE_CAPS;
         return 0;
     }
     case VIDIOC_ENUM_FMT:
@@ -384,6 +394,7 @@ int ScriptedV4l2::BufferIoctl(Node& node, int fd, unsigned long nRequest, void* 
             return Fail(EINVAL);
         own.fQueued = true;
         node.queued.push_back(buffer.index);
+        camera.nQueuedAgain += camera.fStreaming;
         return 0;
     }
     if (nRequest == VIDIOC_DQBUF) {

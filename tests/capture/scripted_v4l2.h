@@ -42,17 +42,19 @@ class ScriptedV4l2 : public V4l2Io {
         std::string card = "USB Camera";
         std::vector<Offer> offers;
         std::vector<Control> controls;
-        v4l2_pix_format format{};   // the current format
-        int nOpenError = 0;         // errno of every open
-        int nStreamOnError = 0;     // errno of VIDIOC_STREAMON
-        bool fSpuriousWake = false; // poll reports a frame once that is not there
+        v4l2_pix_format format{}; // the current format
+        int nOpenError = 0;       // errno of every open
+        int nStreamOnError = 0;   // errno of VIDIOC_STREAMON
+        bool fMetadata = false;   // the metadata node of a UVC camera, no video
         v4l2_fract timePerFrame{1, 30};
         // Set by the device:
         bool fStreaming = false;
         bool fUnplugged = false;
-        int nOpen = 0;   // open file descriptors
-        int nMapped = 0; // buffers mapped
-        int nEagain = 0; // VIDIOC_DQBUF calls answered with EAGAIN
+        int nOpen = 0;              // open file descriptors
+        int nMapped = 0;            // buffers mapped
+        int nEagain = 0;            // VIDIOC_DQBUF calls answered with EAGAIN
+        int nQueuedAgain = 0;       // VIDIOC_QBUF calls while streaming (a frame done with)
+        bool fSpuriousWake = false; // poll is to report a frame once that is not there
     };
 
     ScriptedV4l2();
@@ -72,6 +74,9 @@ class ScriptedV4l2 : public V4l2Io {
     // False when no buffer is queued (the frame is dropped, as a driver does).
     bool DeliverFrame(const std::string& node, const std::vector<uint8_t>& bytes,
                       uint32_t nFlags = 0);
+
+    // Wakes the reader once with no frame ready, as poll may.
+    void SpuriousWake(const std::string& node);
 
     // The camera goes away: every later call on its descriptors fails with
     // ENODEV, and poll reports an error.
