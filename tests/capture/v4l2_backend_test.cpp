@@ -332,19 +332,29 @@ TEST_F(V4l2Scripted, KeepsNewestGoodFrame) {
     WaitForFrame(*stream, isColour(BLUE));
 }
 
-// Unplugged while streaming: the stream reports the loss and keeps giving
-// the last frame; stopping it then succeeds and releases the device.
+// Unplugged while streaming, the last transfer cut short: the stream
+// reports the loss and keeps giving the last good frame; stopping it then
+// succeeds and releases the device.
 TEST_F(V4l2Scripted, UnplugKeepsLastFrame) {
     std::string node = AddCamera("video0", test::UvcCamera());
     auto stream = Start(node, {320, 240, 333333});
     ASSERT_NE(stream, nullptr);
     Deliver(node, JpegHalves(320, 240, RED, BLUE));
     WaitForFrame(*stream, [](const CaptureFrame&) { return true; });
+    auto queuedAgain = [&] { return device_.Read(node, [](auto& c) { return c.nQueuedAgain; }); };
+    int nQueued = queuedAgain();
+    std::vector<uint8_t> cut = JpegHalves(320, 240, GREEN, GREEN);
+    cut.resize(cut.size() / 3);
+    std::fill(cut.begin() + 200, cut.end(), 0x55);
+    Deliver(node, cut);
+    ASSERT_TRUE(test::WaitUntil([&] { return queuedAgain() == nQueued + 1; }));
     device_.Unplug(node);
     ASSERT_TRUE(test::WaitUntil([&] { return stream->Lost(); }));
     CaptureFrame frame;
-    ASSERT_EQ(stream->NewestFrame(frame), 0u);
-    EXPECT_TRUE(Near(PixelAt(frame, 0, 0), RED));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(stream->NewestFrame(frame), 0u);
+        EXPECT_TRUE(Near(PixelAt(frame, 0, 0), RED)) << std::hex << PixelAt(frame, 0, 0);
+    }
     EXPECT_EQ(stream->Stop(), 0u);
     ExpectReleased(node);
     std::unique_ptr<CaptureStream> again;
@@ -411,21 +421,29 @@ TEST_F(V4l2Scripted, ListsAndSetsControls) {
     ScriptedV4l2::Camera camera = test::UvcCamera();
     camera.controls = {
         {query(V4L2_CID_USER_CLASS, V4L2_CTRL_TYPE_CTRL_CLASS, "User Controls", 0, 0, 0,
-               CLASS_FLAGS)},
+               CLASS_FLAGS),
+         {},
+         0},
         {query(V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", -64, 64, 0), {}, 10},
         {query(V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "Power Line Frequency", 0, 2, 1),
          {"Disabled", "50 Hz", "60 Hz"},
          2},
         {query(V4L2_CID_SHARPNESS, V4L2_CTRL_TYPE_INTEGER, "Sharpness", 0, 7, 3,
-               V4L2_CTRL_FLAG_DISABLED)},
+               V4L2_CTRL_FLAG_DISABLED),
+         {},
+         3},
         {query(V4L2_CID_USER_BASE + 0x1000, V4L2_CTRL_TYPE_MENU, "Wide Menu", INT32_MAX - 2,
-               INT32_MAX, INT32_MAX)},
+               INT32_MAX, INT32_MAX),
+         {},
+         INT32_MAX},
         {query(V4L2_CID_CAMERA_CLASS, V4L2_CTRL_TYPE_CTRL_CLASS, "Camera Controls", 0, 0, 0,
-               CLASS_FLAGS)},
+               CLASS_FLAGS),
+         {},
+         0},
         {query(V4L2_CID_EXPOSURE_AUTO, V4L2_CTRL_TYPE_MENU, "Auto Exposure", 0, 3, 3),
          {"", "Manual Mode", "", "Aperture Priority Mode"},
          3},
-        {query(V4L2_CID_CAMERA_CLASS_BASE + 0x40, V4L2_CTRL_TYPE_STRING, "Text", 0, 32, 0)},
+        {query(V4L2_CID_CAMERA_CLASS_BASE + 0x40, V4L2_CTRL_TYPE_STRING, "Text", 0, 32, 0), {}, 0},
     };
     std::string node = AddCamera("video0", camera);
 

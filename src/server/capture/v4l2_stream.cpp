@@ -54,6 +54,7 @@ class V4l2Stream : public CaptureStream {
     void CaptureLoop();
     bool TakeOneBuffer();
     uint32_t ConvertNewest(CaptureFrame& frame);
+    uint32_t ConvertRaw();
     void Release();
 
     V4l2Io& io_;
@@ -72,8 +73,10 @@ class V4l2Stream : public CaptureStream {
     bool fFresh_ = false;
     std::atomic<bool> fLost_{false}; // the device went away
 
-    std::vector<uint8_t> raw_;       // the raw frame last converted
-    std::vector<uint8_t> converted_; // top-down packed BGR24
+    std::vector<uint8_t> raw_;       // the raw frame last taken from the thread
+    std::vector<uint8_t> converted_; // the last good frame, top-down packed BGR24
+    std::vector<uint8_t> scratch_;   // where a frame is converted before it counts
+    bool fConverted_ = false;
 };
 
 int V4l2Stream::Open(int fd, const v4l2_format& source) {
@@ -180,25 +183,25 @@ uint32_t V4l2Stream::NewestFrame(CaptureFrame& frame) {
     }
 }
 
+// A frame that does not convert (a transfer cut short, a damaged JPEG) is
+// skipped: the last good frame stays the newest, also after an unplug.
 uint32_t V4l2Stream::ConvertNewest(CaptureFrame& frame) {
     if (fStopped_)
         return ERROR_INVALID_PARAMETER_CODE;
+    bool fFresh = false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (fFresh_) {
             raw_.swap(latest_);
             fFresh_ = false;
+            fFresh = true;
         }
     }
-    if (raw_.empty())
-        return ERROR_TIMEOUT_CODE;
+    uint32_t nError = fFresh ? ConvertRaw() : 0;
+    if (!fConverted_)
+        return nError != 0 ? nError : ERROR_TIMEOUT_CODE;
     const int32_t nWidth = int32_t(target_.fmt.pix.width);
     const int32_t nHeight = int32_t(target_.fmt.pix.height);
-    converted_.resize(target_.fmt.pix.sizeimage);
-    int nBytes = v4lconvert_convert(convert_, &source_, &target_, raw_.data(), int(raw_.size()),
-                                    converted_.data(), int(converted_.size()));
-    if (nBytes < 0 || uint32_t(nBytes) < target_.fmt.pix.sizeimage)
-        return ERROR_INVALID_DATA_CODE;
     const size_t nRow = size_t(nWidth) * 3;
     const size_t nStride = DibStride(nWidth);
     frame.nWidth = nWidth;
@@ -207,6 +210,19 @@ uint32_t V4l2Stream::ConvertNewest(CaptureFrame& frame) {
     for (int32_t y = 0; y < nHeight; ++y)
         std::memcpy(frame.pixels.data() + nStride * size_t(nHeight - 1 - y),
                     converted_.data() + nRow * size_t(y), nRow);
+    return 0;
+}
+
+// Converts raw_ into converted_, which keeps the previous frame when the
+// conversion fails.
+uint32_t V4l2Stream::ConvertRaw() {
+    scratch_.resize(target_.fmt.pix.sizeimage);
+    int nBytes = v4lconvert_convert(convert_, &source_, &target_, raw_.data(), int(raw_.size()),
+                                    scratch_.data(), int(scratch_.size()));
+    if (nBytes < 0 || uint32_t(nBytes) < target_.fmt.pix.sizeimage)
+        return ERROR_INVALID_DATA_CODE;
+    converted_.swap(scratch_);
+    fConverted_ = true;
     return 0;
 }
 
