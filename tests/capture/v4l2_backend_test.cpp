@@ -1,6 +1,6 @@
 #include "common/error_codes.h"
+#include "common/os_error.h"
 #include "image/jpeg_codec.h"
-#include "platform/os_error.h"
 #include "server/capture/v4l2_backend.h"
 
 #include "capture_test_util.h"

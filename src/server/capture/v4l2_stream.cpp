@@ -2,7 +2,7 @@
 #include "server/capture/v4l2_backend.h"
 
 #include "common/error_codes.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 #include "server/capture/v4l2_device.h"
 
 #include <atomic>
