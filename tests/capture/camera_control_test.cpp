@@ -4,8 +4,8 @@
 #include "server/capture/camera_control.h"
 #include "server/capture/camera_list.h"
 #include "server/capture/frame_cycle.h"
-#include "server/capture/scripted_backend.h"
 #include "server/capture/test_camera.h"
+#include "support/scripted_backend.h"
 
 #include "capture_test_util.h"
 

@@ -2,7 +2,7 @@
 #include "common/ini_file.h"
 #include "server/capture/camera_control.h"
 #include "server/capture/camera_list.h"
-#include "server/capture/scripted_backend.h"
+#include "support/scripted_backend.h"
 
 #include "capture_test_util.h"
 

@@ -1,5 +1,5 @@
 #include "server/capture/composition.h"
-#include "server/capture/scripted_backend.h"
+#include "support/scripted_backend.h"
 
 #include <gtest/gtest.h>
 

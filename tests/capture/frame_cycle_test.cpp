@@ -2,8 +2,8 @@
 #include "imagestore/image_path.h"
 #include "server/capture/camera_control.h"
 #include "server/capture/frame_cycle.h"
-#include "server/capture/scripted_backend.h"
 #include "server/capture/viewer_handover.h"
+#include "support/scripted_backend.h"
 
 #include "capture_test_util.h"
 

@@ -1,8 +1,8 @@
 #include "common/error_codes.h"
 #include "common/ini_file.h"
 #include "server/capture/camera_list.h"
-#include "server/capture/scripted_backend.h"
 #include "server/capture/stamp_font.h"
+#include "support/scripted_backend.h"
 
 #include "capture_test_util.h"
 

@@ -4,12 +4,12 @@
 #include "common/error_codes.h"
 #include "common/ini_file.h"
 #include "server/app/server_runtime.h"
-#include "server/capture/scripted_backend.h"
 #include "server/connections/camera_request.h"
 #include "server/scripted_client.h"
 #include "server/server_fixture.h"
 #include "support/file_text.h"
 #include "support/loopback.h"
+#include "support/scripted_backend.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>

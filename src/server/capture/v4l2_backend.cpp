@@ -10,7 +10,10 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <libv4lconvert.h>
 
 namespace brindle {
 
@@ -32,17 +35,46 @@ std::string CutText(const char* text, size_t nMaxField) {
 
 } // namespace
 
-int Xioctl(int fd, unsigned long request, void* arg) {
+namespace {
+
+class SystemIo : public V4l2Io {
+  public:
+    int Open(const std::string& path, int nFlags) override { return ::open(path.c_str(), nFlags); }
+    int Close(int fd) override { return ::close(fd); }
+    int Ioctl(int fd, unsigned long nRequest, void* arg) override {
+        return ::ioctl(fd, nRequest, arg);
+    }
+    void* Mmap(size_t nLength, int nProt, int nFlags, int fd, off_t nOffset) override {
+        return ::mmap(nullptr, nLength, nProt, nFlags, fd, nOffset);
+    }
+    int Munmap(void* pData, size_t nLength) override { return ::munmap(pData, nLength); }
+    int Poll(pollfd* fds, nfds_t nCount, int nTimeout) override {
+        return ::poll(fds, nCount, nTimeout);
+    }
+    v4lconvert_data* CreateConverter(int fd) override { return v4lconvert_create(fd); }
+};
+
+} // namespace
+
+V4l2Io& SystemV4l2Io() {
+    static SystemIo io;
+    return io;
+}
+
+int Xioctl(V4l2Io& io, int fd, unsigned long nRequest, void* arg) {
     int r;
     do {
-        r = ioctl(fd, request, arg);
+        r = io.Ioctl(fd, nRequest, arg);
     } while (r == -1 && errno == EINTR);
     return r;
 }
 
-int OpenVideoDevice(const std::string& path) {
-    return ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+int OpenVideoDevice(V4l2Io& io, const std::string& path) {
+    return io.Open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
 }
+
+V4l2Backend::V4l2Backend(std::string devRoot, V4l2Io* io)
+    : devRoot_(std::move(devRoot)), io_(io != nullptr ? io : &SystemV4l2Io()) {}
 
 bool IsVideoCaptureNode(const v4l2_capability& caps) {
     uint32_t nCaps =
@@ -151,12 +183,18 @@ std::string StartFailureHint(int nErrno) {
 
 namespace {
 
+// No camera lists this many formats, sizes or rates; a driver that never
+// ends a list is cut off here instead of hanging the enumeration.
+constexpr uint32_t ENUM_ENTRY_MAX = 256;
+
 // The sizes a device offers for one pixel format.
-std::vector<std::pair<int32_t, int32_t>> ReadSizes(int fd, uint32_t nFourcc) {
+std::vector<std::pair<int32_t, int32_t>> ReadSizes(V4l2Io& io, int fd, uint32_t nFourcc) {
     std::vector<std::pair<int32_t, int32_t>> sizes;
     v4l2_frmsizeenum size{};
     size.pixel_format = nFourcc;
-    for (size.index = 0; Xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) == 0; ++size.index) {
+    for (size.index = 0;
+         size.index < ENUM_ENTRY_MAX && Xioctl(io, fd, VIDIOC_ENUM_FRAMESIZES, &size) == 0;
+         ++size.index) {
         if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
             sizes.emplace_back(int32_t(size.discrete.width), int32_t(size.discrete.height));
             continue;
@@ -168,13 +206,15 @@ std::vector<std::pair<int32_t, int32_t>> ReadSizes(int fd, uint32_t nFourcc) {
     return sizes;
 }
 
-std::vector<int64_t> ReadIntervals(int fd, uint32_t nFourcc, int32_t nWidth, int32_t nHeight) {
+std::vector<int64_t> ReadIntervals(V4l2Io& io, int fd, uint32_t nFourcc, int32_t nWidth,
+                                   int32_t nHeight) {
     std::vector<int64_t> intervals;
     v4l2_frmivalenum interval{};
     interval.pixel_format = nFourcc;
     interval.width = uint32_t(nWidth);
     interval.height = uint32_t(nHeight);
-    for (interval.index = 0; Xioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) == 0;
+    for (interval.index = 0; interval.index < ENUM_ENTRY_MAX &&
+                             Xioctl(io, fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) == 0;
          ++interval.index) {
         if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
             intervals.push_back(IntervalFromFraction(interval.discrete));
@@ -190,14 +230,16 @@ std::vector<int64_t> ReadIntervals(int fd, uint32_t nFourcc, int32_t nWidth, int
 
 } // namespace
 
-std::vector<PixelFormatOffer> ReadOffers(int fd) {
+std::vector<PixelFormatOffer> ReadOffers(V4l2Io& io, int fd) {
     std::vector<PixelFormatOffer> offers;
     v4l2_fmtdesc format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    for (format.index = 0; Xioctl(fd, VIDIOC_ENUM_FMT, &format) == 0; ++format.index) {
+    for (format.index = 0;
+         format.index < ENUM_ENTRY_MAX && Xioctl(io, fd, VIDIOC_ENUM_FMT, &format) == 0;
+         ++format.index) {
         if (!IsConvertiblePixelFormat(format.pixelformat))
             continue;
-        for (const auto& size : ReadSizes(fd, format.pixelformat))
+        for (const auto& size : ReadSizes(io, fd, format.pixelformat))
             offers.push_back({format.pixelformat, size.first, size.second});
     }
     return offers;
@@ -205,10 +247,10 @@ std::vector<PixelFormatOffer> ReadOffers(int fd) {
 
 namespace {
 
-std::vector<CaptureFormat> ReadFormats(int fd) {
+std::vector<CaptureFormat> ReadFormats(V4l2Io& io, int fd) {
     std::vector<CaptureFormat> formats;
-    for (const PixelFormatOffer& offer : ReadOffers(fd)) {
-        for (int64_t nInterval : ReadIntervals(fd, offer.nFourcc, offer.nWidth, offer.nHeight))
+    for (const PixelFormatOffer& offer : ReadOffers(io, fd)) {
+        for (int64_t nInterval : ReadIntervals(io, fd, offer.nFourcc, offer.nWidth, offer.nHeight))
             formats.push_back({offer.nWidth, offer.nHeight, nInterval});
     }
     return formats;
@@ -237,16 +279,16 @@ std::vector<std::string> VideoNodes(const std::string& devRoot) {
 
 uint32_t V4l2Backend::Enumerate(std::vector<CaptureDeviceInfo>& devices) {
     for (const std::string& node : VideoNodes(devRoot_)) {
-        Fd fd(OpenVideoDevice(node));
+        Fd fd(*io_, OpenVideoDevice(*io_, node));
         if (fd.Get() < 0)
             continue;
         v4l2_capability caps{};
-        if (Xioctl(fd.Get(), VIDIOC_QUERYCAP, &caps) != 0 || !IsVideoCaptureNode(caps))
+        if (Xioctl(*io_, fd.Get(), VIDIOC_QUERYCAP, &caps) != 0 || !IsVideoCaptureNode(caps))
             continue;
         CaptureDeviceInfo device;
         device.friendlyName = CutText(reinterpret_cast<const char*>(caps.card), sizeof caps.card);
         device.devicePath = StableDevicePath(node, devRoot_);
-        device.formats = ReadFormats(fd.Get());
+        device.formats = ReadFormats(*io_, fd.Get());
         devices.push_back(std::move(device));
     }
     return 0;

@@ -13,11 +13,15 @@
 
 namespace brindle {
 
+class V4l2Io;
+
 class V4l2Backend : public CaptureBackend {
   public:
     // `devRoot` holds the video nodes and the "v4l/by-id" and "v4l/by-path"
-    // link folders ("/dev" on a real system).
-    explicit V4l2Backend(std::string devRoot = "/dev") : devRoot_(std::move(devRoot)) {}
+    // link folders ("/dev" on a real system). The nodes are reached through
+    // `io` (not owned; it outlives the backend and its streams), the kernel's
+    // calls when null.
+    explicit V4l2Backend(std::string devRoot = "/dev", V4l2Io* io = nullptr);
 
     uint32_t Enumerate(std::vector<CaptureDeviceInfo>& devices) override;
     bool Handles(const std::string& devicePath) const override;
@@ -29,6 +33,7 @@ class V4l2Backend : public CaptureBackend {
 
   private:
     std::string devRoot_;
+    V4l2Io* io_;
 };
 
 // Helpers of the backend that need no device; exposed for the tests.

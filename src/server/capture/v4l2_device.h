@@ -1,4 +1,5 @@
-// Small pieces shared by the V4L2 enumeration, streaming and controls.
+// The system calls of the V4L2 backend, and small pieces shared by its
+// enumeration, streaming and controls.
 #pragma once
 
 #include "server/capture/v4l2_backend.h"
@@ -7,19 +8,45 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
+#include <poll.h>
+#include <sys/types.h>
+
+struct v4lconvert_data;
 
 namespace brindle {
 
+// Every call the backend makes to a video node, in one table: the system
+// table calls the kernel and libv4lconvert; a test puts a scripted device in
+// its place. Failures return -1 (MAP_FAILED, nullptr) and set errno, as the
+// system calls do.
+class V4l2Io {
+  public:
+    virtual ~V4l2Io() = default;
+
+    virtual int Open(const std::string& path, int nFlags) = 0;
+    virtual int Close(int fd) = 0;
+    virtual int Ioctl(int fd, unsigned long nRequest, void* arg) = 0;
+    virtual void* Mmap(size_t nLength, int nProt, int nFlags, int fd, off_t nOffset) = 0;
+    virtual int Munmap(void* pData, size_t nLength) = 0;
+    virtual int Poll(pollfd* fds, nfds_t nCount, int nTimeout) = 0;
+    // A converter whose queries of the device go through this table; the
+    // caller frees it with v4lconvert_destroy.
+    virtual v4lconvert_data* CreateConverter(int fd) = 0;
+};
+
+// The table of the real kernel calls; it holds no state.
+V4l2Io& SystemV4l2Io();
+
 // ioctl that retries when a signal interrupts it.
-int Xioctl(int fd, unsigned long request, void* arg);
+int Xioctl(V4l2Io& io, int fd, unsigned long nRequest, void* arg);
 
 // Opens a video node for capture without blocking on reads.
-int OpenVideoDevice(const std::string& path);
+int OpenVideoDevice(V4l2Io& io, const std::string& path);
 
+// An open video node, closed through its table when dropped.
 class Fd {
   public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
+    explicit Fd(V4l2Io& io, int fd = -1) : io_(&io), fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     ~Fd() { Reset(); }
@@ -28,22 +55,19 @@ class Fd {
         Reset();
         fd_ = fd;
     }
-    int Release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
+    int Release() { return std::exchange(fd_, -1); }
     void Reset() {
         if (fd_ >= 0)
-            ::close(fd_);
+            io_->Close(fd_);
         fd_ = -1;
     }
 
   private:
+    V4l2Io* io_;
     int fd_;
 };
 
 // Every convertible (pixel format, size) the device offers, in its order.
-std::vector<PixelFormatOffer> ReadOffers(int fd);
+std::vector<PixelFormatOffer> ReadOffers(V4l2Io& io, int fd);
 
 } // namespace brindle

@@ -38,6 +38,7 @@ struct MappedBuffer {
 // so a long cycle does not decode thirty frames a second for nothing.
 class V4l2Stream : public CaptureStream {
   public:
+    explicit V4l2Stream(V4l2Io& io) : io_(io), fd_(io) {}
     ~V4l2Stream() override { Stop(); }
 
     // Takes the device (format already set) and starts streaming. Returns 0
@@ -53,10 +54,12 @@ class V4l2Stream : public CaptureStream {
     void CaptureLoop();
     bool TakeOneBuffer();
     uint32_t ConvertNewest(CaptureFrame& frame);
+    uint32_t ConvertRaw();
     void Release();
 
+    V4l2Io& io_;
     Fd fd_;
-    Fd wake_;
+    int wake_ = -1; // eventfd that ends the capture thread
     v4lconvert_data* convert_ = nullptr;
     v4l2_format source_{};
     v4l2_format target_{};
@@ -70,8 +73,10 @@ class V4l2Stream : public CaptureStream {
     bool fFresh_ = false;
     std::atomic<bool> fLost_{false}; // the device went away
 
-    std::vector<uint8_t> raw_;       // the raw frame last converted
-    std::vector<uint8_t> converted_; // top-down packed BGR24
+    std::vector<uint8_t> raw_;       // the raw frame last taken from the thread
+    std::vector<uint8_t> converted_; // the last good frame, top-down packed BGR24
+    std::vector<uint8_t> scratch_;   // where a frame is converted before it counts
+    bool fConverted_ = false;
 };
 
 int V4l2Stream::Open(int fd, const v4l2_format& source) {
@@ -82,16 +87,16 @@ int V4l2Stream::Open(int fd, const v4l2_format& source) {
     target_.fmt.pix.bytesperline = source.fmt.pix.width * 3;
     target_.fmt.pix.sizeimage = target_.fmt.pix.bytesperline * source.fmt.pix.height;
     target_.fmt.pix.field = V4L2_FIELD_NONE;
-    wake_.Adopt(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (wake_.Get() < 0)
+    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_ < 0)
         return errno;
-    convert_ = v4lconvert_create(fd_.Get());
+    convert_ = io_.CreateConverter(fd_.Get());
     if (convert_ == nullptr)
         return ENOMEM;
     if (int nError = MapBuffers(); nError != 0)
         return nError;
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(fd_.Get(), VIDIOC_STREAMON, &type) != 0)
+    if (Xioctl(io_, fd_.Get(), VIDIOC_STREAMON, &type) != 0)
         return errno;
     fStreaming_ = true;
     try {
@@ -107,7 +112,7 @@ int V4l2Stream::MapBuffers() {
     request.count = STREAM_BUFFER_COUNT;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (Xioctl(fd_.Get(), VIDIOC_REQBUFS, &request) != 0)
+    if (Xioctl(io_, fd_.Get(), VIDIOC_REQBUFS, &request) != 0)
         return errno;
     if (request.count == 0)
         return ENOMEM;
@@ -117,14 +122,14 @@ int V4l2Stream::MapBuffers() {
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = i;
-        if (Xioctl(fd_.Get(), VIDIOC_QUERYBUF, &buffer) != 0)
+        if (Xioctl(io_, fd_.Get(), VIDIOC_QUERYBUF, &buffer) != 0)
             return errno;
-        buffers_[i].pData = mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED,
-                                 fd_.Get(), buffer.m.offset);
+        buffers_[i].pData =
+            io_.Mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.Get(), buffer.m.offset);
         if (buffers_[i].pData == MAP_FAILED)
             return errno;
         buffers_[i].nLength = buffer.length;
-        if (Xioctl(fd_.Get(), VIDIOC_QBUF, &buffer) != 0)
+        if (Xioctl(io_, fd_.Get(), VIDIOC_QBUF, &buffer) != 0)
             return errno;
     }
     return 0;
@@ -136,7 +141,7 @@ bool V4l2Stream::TakeOneBuffer() {
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
-    if (Xioctl(fd_.Get(), VIDIOC_DQBUF, &buffer) != 0)
+    if (Xioctl(io_, fd_.Get(), VIDIOC_DQBUF, &buffer) != 0)
         return errno == EAGAIN;
     if (buffer.index < buffers_.size() && (buffer.flags & V4L2_BUF_FLAG_ERROR) == 0 &&
         buffer.bytesused > 0 && buffer.bytesused <= buffers_[buffer.index].nLength) {
@@ -149,13 +154,13 @@ bool V4l2Stream::TakeOneBuffer() {
             // Short of memory: this frame is skipped, the last one stays.
         }
     }
-    return Xioctl(fd_.Get(), VIDIOC_QBUF, &buffer) == 0;
+    return Xioctl(io_, fd_.Get(), VIDIOC_QBUF, &buffer) == 0;
 }
 
 void V4l2Stream::CaptureLoop() {
-    pollfd fds[2] = {{fd_.Get(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
+    pollfd fds[2] = {{fd_.Get(), POLLIN, 0}, {wake_, POLLIN, 0}};
     for (;;) {
-        if (poll(fds, 2, -1) < 0) {
+        if (io_.Poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
@@ -178,25 +183,25 @@ uint32_t V4l2Stream::NewestFrame(CaptureFrame& frame) {
     }
 }
 
+// A frame that does not convert (a transfer cut short, a damaged JPEG) is
+// skipped: the last good frame stays the newest, also after an unplug.
 uint32_t V4l2Stream::ConvertNewest(CaptureFrame& frame) {
     if (fStopped_)
         return ERROR_INVALID_PARAMETER_CODE;
+    bool fFresh = false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (fFresh_) {
             raw_.swap(latest_);
             fFresh_ = false;
+            fFresh = true;
         }
     }
-    if (raw_.empty())
-        return ERROR_TIMEOUT_CODE;
+    uint32_t nError = fFresh ? ConvertRaw() : 0;
+    if (!fConverted_)
+        return nError != 0 ? nError : ERROR_TIMEOUT_CODE;
     const int32_t nWidth = int32_t(target_.fmt.pix.width);
     const int32_t nHeight = int32_t(target_.fmt.pix.height);
-    converted_.resize(target_.fmt.pix.sizeimage);
-    int nBytes = v4lconvert_convert(convert_, &source_, &target_, raw_.data(), int(raw_.size()),
-                                    converted_.data(), int(converted_.size()));
-    if (nBytes < 0 || uint32_t(nBytes) < target_.fmt.pix.sizeimage)
-        return ERROR_INVALID_DATA_CODE;
     const size_t nRow = size_t(nWidth) * 3;
     const size_t nStride = DibStride(nWidth);
     frame.nWidth = nWidth;
@@ -208,13 +213,26 @@ uint32_t V4l2Stream::ConvertNewest(CaptureFrame& frame) {
     return 0;
 }
 
+// Converts raw_ into converted_, which keeps the previous frame when the
+// conversion fails.
+uint32_t V4l2Stream::ConvertRaw() {
+    scratch_.resize(target_.fmt.pix.sizeimage);
+    int nBytes = v4lconvert_convert(convert_, &source_, &target_, raw_.data(), int(raw_.size()),
+                                    scratch_.data(), int(scratch_.size()));
+    if (nBytes < 0 || uint32_t(nBytes) < target_.fmt.pix.sizeimage)
+        return ERROR_INVALID_DATA_CODE;
+    converted_.swap(scratch_);
+    fConverted_ = true;
+    return 0;
+}
+
 uint32_t V4l2Stream::Stop() {
     if (fStopped_)
         return 0;
     fStopped_ = true;
     if (thread_.joinable()) {
         uint64_t nOne = 1;
-        if (write(wake_.Get(), &nOne, sizeof nOne) < 0) {
+        if (write(wake_, &nOne, sizeof nOne) < 0) {
             // The eventfd cannot be full with one write; nothing else to do.
         }
         thread_.join();
@@ -222,7 +240,7 @@ uint32_t V4l2Stream::Stop() {
     uint32_t nError = 0;
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     // A device that is gone has stopped by itself.
-    if (fStreaming_ && Xioctl(fd_.Get(), VIDIOC_STREAMOFF, &type) != 0 && errno != ENODEV)
+    if (fStreaming_ && Xioctl(io_, fd_.Get(), VIDIOC_STREAMOFF, &type) != 0 && errno != ENODEV)
         nError = LastOsError();
     Release();
     return nError;
@@ -231,21 +249,23 @@ uint32_t V4l2Stream::Stop() {
 void V4l2Stream::Release() {
     for (MappedBuffer& buffer : buffers_) {
         if (buffer.pData != MAP_FAILED)
-            munmap(buffer.pData, buffer.nLength);
+            io_.Munmap(buffer.pData, buffer.nLength);
     }
     buffers_.clear();
     if (convert_ != nullptr)
         v4lconvert_destroy(convert_);
     convert_ = nullptr;
     fd_.Reset();
-    wake_.Reset();
+    if (wake_ >= 0)
+        ::close(wake_);
+    wake_ = -1;
 }
 
 // Asks for a frame interval; drivers without the setting keep their own.
-void RequestInterval(int fd, int64_t nInterval) {
+void RequestInterval(V4l2Io& io, int fd, int64_t nInterval) {
     v4l2_streamparm parameters{};
     parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(fd, VIDIOC_G_PARM, &parameters) != 0 ||
+    if (Xioctl(io, fd, VIDIOC_G_PARM, &parameters) != 0 ||
         (parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) == 0)
         return;
     uint64_t nNumerator = uint64_t(nInterval);
@@ -253,17 +273,17 @@ void RequestInterval(int fd, int64_t nInterval) {
     uint64_t nDivisor = std::gcd(nNumerator, nDenominator);
     parameters.parm.capture.timeperframe.numerator = uint32_t(nNumerator / nDivisor);
     parameters.parm.capture.timeperframe.denominator = uint32_t(nDenominator / nDivisor);
-    Xioctl(fd, VIDIOC_S_PARM, &parameters);
+    Xioctl(io, fd, VIDIOC_S_PARM, &parameters);
 }
 
 // Sets the pixel format and size to capture `wanted` in; a size the device
 // does not offer keeps its current one. Returns 0 or an errno.
-int SelectFormat(int fd, const CaptureFormat& wanted, v4l2_format& format) {
+int SelectFormat(V4l2Io& io, int fd, const CaptureFormat& wanted, v4l2_format& format) {
     format = v4l2_format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Xioctl(fd, VIDIOC_G_FMT, &format) != 0)
+    if (Xioctl(io, fd, VIDIOC_G_FMT, &format) != 0)
         return errno;
-    std::vector<PixelFormatOffer> offers = ReadOffers(fd);
+    std::vector<PixelFormatOffer> offers = ReadOffers(io, fd);
     uint32_t nFourcc = ChoosePixelFormat(offers, wanted.nWidth, wanted.nHeight);
     if (nFourcc != 0) {
         format.fmt.pix.width = uint32_t(wanted.nWidth);
@@ -277,7 +297,7 @@ int SelectFormat(int fd, const CaptureFormat& wanted, v4l2_format& format) {
     if (nFourcc != 0)
         format.fmt.pix.pixelformat = nFourcc;
     format.fmt.pix.field = V4L2_FIELD_ANY;
-    if (Xioctl(fd, VIDIOC_S_FMT, &format) != 0)
+    if (Xioctl(io, fd, VIDIOC_S_FMT, &format) != 0)
         return errno;
     if (!IsConvertiblePixelFormat(format.fmt.pix.pixelformat) || format.fmt.pix.width == 0 ||
         format.fmt.pix.height == 0)
@@ -291,14 +311,14 @@ uint32_t V4l2Backend::Start(const std::string& devicePath, const CaptureFormat& 
                             bool fMatchInterval, std::unique_ptr<CaptureStream>& stream,
                             std::string& hint) {
     hint.clear();
-    Fd fd(OpenVideoDevice(devicePath));
+    Fd fd(*io_, OpenVideoDevice(*io_, devicePath));
     int nError = fd.Get() < 0 ? errno : 0;
     v4l2_format format{};
     if (nError == 0)
-        nError = SelectFormat(fd.Get(), wanted, format);
+        nError = SelectFormat(*io_, fd.Get(), wanted, format);
     if (nError == 0 && fMatchInterval && wanted.nInterval > 0)
-        RequestInterval(fd.Get(), wanted.nInterval);
-    auto started = std::make_unique<V4l2Stream>();
+        RequestInterval(*io_, fd.Get(), wanted.nInterval);
+    auto started = std::make_unique<V4l2Stream>(*io_);
     if (nError == 0)
         nError = started->Open(fd.Release(), format);
     if (nError != 0) {
@@ -330,15 +350,19 @@ ControlType TypeOf(uint32_t nType, bool& fKnown) {
 }
 
 // Menu entry texts for min..max; an integer menu shows its numbers.
-std::vector<std::string> ReadMenu(int fd, const v4l2_queryctrl& query) {
+std::vector<std::string> ReadMenu(V4l2Io& io, int fd, const v4l2_queryctrl& query) {
     std::vector<std::string> menu;
-    if (query.maximum < query.minimum || query.maximum - query.minimum > 1024)
+    // The range comes from the driver: widened, so that neither its width
+    // nor the loop past INT32_MAX can overflow.
+    const int64_t nFirst = query.minimum;
+    const int64_t nLast = query.maximum;
+    if (nLast < nFirst || nLast - nFirst > 1024)
         return menu;
-    for (int32_t i = query.minimum; i <= query.maximum; ++i) {
+    for (int64_t i = nFirst; i <= nLast; ++i) {
         v4l2_querymenu entry{};
         entry.id = query.id;
         entry.index = uint32_t(i);
-        if (Xioctl(fd, VIDIOC_QUERYMENU, &entry) != 0)
+        if (Xioctl(io, fd, VIDIOC_QUERYMENU, &entry) != 0)
             menu.emplace_back();
         else if (query.type == V4L2_CTRL_TYPE_INTEGER_MENU)
             menu.push_back(std::to_string(entry.value));
@@ -350,7 +374,7 @@ std::vector<std::string> ReadMenu(int fd, const v4l2_queryctrl& query) {
     return menu;
 }
 
-CaptureControl ReadControl(int fd, const v4l2_queryctrl& query, ControlType type) {
+CaptureControl ReadControl(V4l2Io& io, int fd, const v4l2_queryctrl& query, ControlType type) {
     CaptureControl control;
     control.nId = query.id;
     control.name.assign(reinterpret_cast<const char*>(query.name),
@@ -361,11 +385,11 @@ CaptureControl ReadControl(int fd, const v4l2_queryctrl& query, ControlType type
     control.nStep = query.step;
     control.nDefault = query.default_value;
     if (type == ControlType::Menu)
-        control.menu = ReadMenu(fd, query);
+        control.menu = ReadMenu(io, fd, query);
     v4l2_control value{};
     value.id = query.id;
     if (type != ControlType::Button && (query.flags & V4L2_CTRL_FLAG_WRITE_ONLY) == 0 &&
-        Xioctl(fd, VIDIOC_G_CTRL, &value) == 0)
+        Xioctl(io, fd, VIDIOC_G_CTRL, &value) == 0)
         control.nValue = value.value;
     return control;
 }
@@ -374,21 +398,26 @@ CaptureControl ReadControl(int fd, const v4l2_queryctrl& query, ControlType type
 
 uint32_t V4l2Backend::ListControls(const std::string& devicePath,
                                    std::vector<CaptureControl>& controls) {
-    Fd fd(OpenVideoDevice(devicePath));
+    Fd fd(*io_, OpenVideoDevice(*io_, devicePath));
     if (fd.Get() < 0)
         return LastOsError();
     std::map<uint32_t, std::string> classNames;
     std::vector<CaptureControl> found;
     v4l2_queryctrl query{};
     query.id = V4L2_CTRL_FLAG_NEXT_CTRL;
-    while (Xioctl(fd.Get(), VIDIOC_QUERYCTRL, &query) == 0) {
-        uint32_t nId = query.id;
+    uint32_t nLastId = 0;
+    // Each answer must name a later control; a driver that repeats one
+    // would otherwise keep this loop going for ever.
+    while (Xioctl(*io_, fd.Get(), VIDIOC_QUERYCTRL, &query) == 0 && query.id > nLastId) {
+        uint32_t nId = nLastId = query.id;
         bool fKnown = false;
         ControlType type = TypeOf(query.type, fKnown);
         if (query.type == V4L2_CTRL_TYPE_CTRL_CLASS)
-            classNames[V4L2_CTRL_ID2CLASS(nId)] = reinterpret_cast<const char*>(query.name);
+            classNames[V4L2_CTRL_ID2CLASS(nId)].assign(
+                reinterpret_cast<const char*>(query.name),
+                strnlen(reinterpret_cast<const char*>(query.name), sizeof query.name));
         else if (fKnown && (query.flags & V4L2_CTRL_FLAG_DISABLED) == 0)
-            found.push_back(ReadControl(fd.Get(), query, type));
+            found.push_back(ReadControl(*io_, fd.Get(), query, type));
         query = v4l2_queryctrl{};
         query.id = nId | V4L2_CTRL_FLAG_NEXT_CTRL;
     }
@@ -401,13 +430,13 @@ uint32_t V4l2Backend::ListControls(const std::string& devicePath,
 }
 
 uint32_t V4l2Backend::SetControl(const std::string& devicePath, uint32_t nId, int32_t nValue) {
-    Fd fd(OpenVideoDevice(devicePath));
+    Fd fd(*io_, OpenVideoDevice(*io_, devicePath));
     if (fd.Get() < 0)
         return LastOsError();
     v4l2_control control{};
     control.id = nId;
     control.value = nValue;
-    return Xioctl(fd.Get(), VIDIOC_S_CTRL, &control) == 0 ? 0 : LastOsError();
+    return Xioctl(*io_, fd.Get(), VIDIOC_S_CTRL, &control) == 0 ? 0 : LastOsError();
 }
 
 } // namespace brindle

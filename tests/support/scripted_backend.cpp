@@ -1,4 +1,4 @@
-#include "server/capture/scripted_backend.h"
+#include "support/scripted_backend.h"
 
 #include "common/error_codes.h"
 
