@@ -65,8 +65,6 @@ void StartListing(ViewerEntry& entry, const ImageTree& tree, int nDays, const Cl
         nStartIndex = FirstOfLastDay(entry);
         nStartDay = ImageKeyDay(entry.pItems[entry.nValidCount - 1]);
     }
-    entry.nWritePos = nStartIndex;
-
     ListingJob job;
     std::string listPath;
     if (CameraFolderPath(tree, job.cCameraPath) != 0 || ListFilePath(tree, listPath) != 0)
@@ -79,6 +77,9 @@ void StartListing(ViewerEntry& entry, const ImageTree& tree, int nDays, const Cl
     entry.pListWorker = ListWorker::Start(std::move(job), std::move(writer));
     if (!entry.pListWorker)
         return;
+    // Moved only now: a listing that could not start must leave the write
+    // position on the valid count, or no listing starts until the next date.
+    entry.nWritePos = nStartIndex;
     entry.hListFile = std::move(reader);
     entry.nListReadPos = 0;
 }
