@@ -70,8 +70,10 @@ void ImageViewerWindow::RunCommand(int id) {
 // back inside the list.
 int64_t ImageViewerWindow::ValidCount() {
     const int64_t n = entry_.nValidCount;
+    // Opening starts one before the newest image, which is -1 for one image.
+    const int64_t lowest = entry_.nMode == VIEWER_OPENING ? -1 : 0;
     if (entry_.nMode != VIEWER_LIVE && n > 0)
-        entry_.nCurrentIndex = std::clamp<int64_t>(entry_.nCurrentIndex, 0, n - 1);
+        entry_.nCurrentIndex = std::clamp<int64_t>(entry_.nCurrentIndex, lowest, n - 1);
     return n;
 }
 

@@ -140,6 +140,9 @@ ImageViewerWindow::~ImageViewerWindow() {
 void ImageViewerWindow::SetUpControls() {
     for (QPushButton* button : findChildren<QPushButton*>()) {
         const int id = button->property("id").toInt();
+        // The row shares the window's width; buttons give way before the picture.
+        button->setMinimumWidth(24);
+        button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         connect(button, &QPushButton::clicked, this, [this, id] { RunCommand(id); });
     }
     ui_->rewind->installEventFilter(this);
