@@ -11,7 +11,6 @@
 
 namespace brindle {
 
-
 namespace {
 
 // BrindleView's trace lines around the listing functions.

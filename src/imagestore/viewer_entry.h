@@ -20,7 +20,12 @@ namespace brindle {
 // What the viewer shows: 0 live images, -1 stored images going backwards,
 // 1 stored images going forwards or paused, 2 opening (the newest stored
 // image is being found).
-enum ViewerMode : int { VIEWER_LIVE = 0, VIEWER_BACKWARD = -1, VIEWER_FORWARD = 1, VIEWER_OPENING = 2 };
+enum ViewerMode : int {
+    VIEWER_LIVE = 0,
+    VIEWER_BACKWARD = -1,
+    VIEWER_FORWARD = 1,
+    VIEWER_OPENING = 2
+};
 
 inline constexpr int VIEWER_BRIGHTNESS_MIN = 100;
 inline constexpr int VIEWER_BRIGHTNESS_MAX = 2000;
@@ -41,7 +46,7 @@ struct ViewerPicture {
 struct ViewerViewState {
     double dScrollX = 0;
     double dScrollY = 0;
-    bool fDragging = false; // the left button went down inside the picture
+    bool fDragging = false;  // the left button went down inside the picture
     bool fDragMoved = false; // ... and moved past the drag threshold
     int nDragStartX = 0;
     int nDragStartY = 0;

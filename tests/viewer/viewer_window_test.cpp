@@ -106,7 +106,9 @@ class ViewerTest : public ::testing::Test {
         }));
     }
     QString Status(int part) const { return window_->StatusText(part); }
-    int Level() const { return window_->ShownImage().isNull() ? -1 : window_->ShownImage().pixel(4, 4) & 0xFF; }
+    int Level() const {
+        return window_->ShownImage().isNull() ? -1 : window_->ShownImage().pixel(4, 4) & 0xFF;
+    }
     void Click(int id, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(window_->Control(id), button);
     }
@@ -133,9 +135,10 @@ TEST_F(ViewerTest, OpensOnTheNewestImagePausedWithTheControlsOfTheForm) {
     EXPECT_EQ(Status(1), "x0");
     EXPECT_TRUE(Status(0).endsWith("20240301/100200-000.jpg")) << Status(0).toStdString();
     EXPECT_TRUE(window_->Control(1058)->isEnabled());
-    const std::pair<int, const char*> texts[] = {
-        {1014, "＜＜"}, {1015, "＜日"}, {1016, "＜時"}, {1018, "＜分"}, {1052, "＜"}, {1053, "｜｜"},
-        {1054, "＞"}, {1059, "分＞"}, {1056, "時＞"}, {1057, "日＞"}, {1055, "＞＞"}, {1058, "最新"}};
+    const std::pair<int, const char*> texts[] = {{1014, "＜＜"}, {1015, "＜日"}, {1016, "＜時"},
+                                                 {1018, "＜分"}, {1052, "＜"},   {1053, "｜｜"},
+                                                 {1054, "＞"},   {1059, "分＞"}, {1056, "時＞"},
+                                                 {1057, "日＞"}, {1055, "＞＞"}, {1058, "最新"}};
     for (const auto& [id, text] : texts)
         EXPECT_EQ(static_cast<QAbstractButton*>(window_->Control(id))->text(), QString(text)) << id;
     EXPECT_FALSE(window_->Control(1017)->isVisible());
@@ -305,21 +308,34 @@ TEST_F(ViewerTest, EachShortcutRunsItsCommandInTheActiveViewer) {
     Open();
     QApplication::setActiveWindow(window_.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-    const std::pair<QKeyCombination, int> keys[] = {
-        {Qt::CTRL | Qt::Key_Home, 1061}, {QKeyCombination(Qt::Key_Home), 1014},
-        {Qt::CTRL | Qt::SHIFT | Qt::Key_Up, 1015}, {Qt::CTRL | Qt::SHIFT | Qt::Key_Left, 1015},
-        {Qt::SHIFT | Qt::Key_Up, 1016}, {Qt::SHIFT | Qt::Key_Left, 1016},
-        {Qt::CTRL | Qt::Key_Up, 1018}, {Qt::CTRL | Qt::Key_Left, 1018},
-        {QKeyCombination(Qt::Key_Up), 1052}, {QKeyCombination(Qt::Key_Left), 1052},
-        {QKeyCombination(Qt::Key_Space), 1053}, {QKeyCombination(Qt::Key_Right), 1054},
-        {QKeyCombination(Qt::Key_Down), 1054}, {Qt::CTRL | Qt::Key_Right, 1059},
-        {Qt::CTRL | Qt::Key_Down, 1059}, {Qt::SHIFT | Qt::Key_Right, 1056},
-        {Qt::SHIFT | Qt::Key_Down, 1056}, {Qt::CTRL | Qt::SHIFT | Qt::Key_Right, 1057},
-        {Qt::CTRL | Qt::SHIFT | Qt::Key_Down, 1057}, {QKeyCombination(Qt::Key_End), 1055},
-        {Qt::CTRL | Qt::Key_End, 1060}, {QKeyCombination(Qt::Key_Return), 32776},
-        {Qt::CTRL | Qt::Key_C, 32780}, {Qt::CTRL | Qt::Key_A, 32781},
-        {QKeyCombination(Qt::Key_PageUp), 32772}, {QKeyCombination(Qt::Key_PageDown), 32773},
-        {Qt::SHIFT | Qt::Key_PageUp, 32784}, {Qt::SHIFT | Qt::Key_PageDown, 32785}};
+    const std::pair<QKeyCombination, int> keys[] = {{Qt::CTRL | Qt::Key_Home, 1061},
+                                                    {QKeyCombination(Qt::Key_Home), 1014},
+                                                    {Qt::CTRL | Qt::SHIFT | Qt::Key_Up, 1015},
+                                                    {Qt::CTRL | Qt::SHIFT | Qt::Key_Left, 1015},
+                                                    {Qt::SHIFT | Qt::Key_Up, 1016},
+                                                    {Qt::SHIFT | Qt::Key_Left, 1016},
+                                                    {Qt::CTRL | Qt::Key_Up, 1018},
+                                                    {Qt::CTRL | Qt::Key_Left, 1018},
+                                                    {QKeyCombination(Qt::Key_Up), 1052},
+                                                    {QKeyCombination(Qt::Key_Left), 1052},
+                                                    {QKeyCombination(Qt::Key_Space), 1053},
+                                                    {QKeyCombination(Qt::Key_Right), 1054},
+                                                    {QKeyCombination(Qt::Key_Down), 1054},
+                                                    {Qt::CTRL | Qt::Key_Right, 1059},
+                                                    {Qt::CTRL | Qt::Key_Down, 1059},
+                                                    {Qt::SHIFT | Qt::Key_Right, 1056},
+                                                    {Qt::SHIFT | Qt::Key_Down, 1056},
+                                                    {Qt::CTRL | Qt::SHIFT | Qt::Key_Right, 1057},
+                                                    {Qt::CTRL | Qt::SHIFT | Qt::Key_Down, 1057},
+                                                    {QKeyCombination(Qt::Key_End), 1055},
+                                                    {Qt::CTRL | Qt::Key_End, 1060},
+                                                    {QKeyCombination(Qt::Key_Return), 32776},
+                                                    {Qt::CTRL | Qt::Key_C, 32780},
+                                                    {Qt::CTRL | Qt::Key_A, 32781},
+                                                    {QKeyCombination(Qt::Key_PageUp), 32772},
+                                                    {QKeyCombination(Qt::Key_PageDown), 32773},
+                                                    {Qt::SHIFT | Qt::Key_PageUp, 32784},
+                                                    {Qt::SHIFT | Qt::Key_PageDown, 32785}};
     const auto shortcuts = window_->findChildren<QShortcut*>();
     ASSERT_EQ(shortcuts.size(), 28);
     for (const auto& [key, id] : keys) {
@@ -396,11 +412,13 @@ TEST_F(ViewerTest, ACopyCarriesTheBrightenedPicture) {
     Open();
     window_->BrightenBy(1);
     const QImage shown = window_->ShownImage();
-    EXPECT_EQ(shown.pixel(4, 4) & 0xFF, BrightenByte(shown.isNull() ? 0 : entry_.picture.pixels[12], 19));
+    EXPECT_EQ(shown.pixel(4, 4) & 0xFF,
+              BrightenByte(shown.isNull() ? 0 : entry_.picture.pixels[12], 19));
     window_->RunCommand(CMD_COPY);
     const QImage copied = QApplication::clipboard()->image();
     ASSERT_FALSE(copied.isNull());
-    EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB32), shown.convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB32),
+              shown.convertToFormat(QImage::Format_RGB32));
     EXPECT_TRUE(host_.messages.empty());
 }
 
@@ -548,9 +566,9 @@ TEST(DateDialogFields, OnlyRealDatesAndTimesEnableShow) {
         std::array<QString, 6> fields;
         bool fValid;
     } const cases[] = {
-        {{"2024", "2", "31", "0", "0", "0"}, false}, {{"2023", "2", "29", "0", "0", "0"}, false},
-        {{"2100", "2", "29", "0", "0", "0"}, false}, {{"2024", "3", "1", "24", "0", "0"}, false},
-        {{"2024", "3", "1", "", "0", "0"}, false},   {{"2024", "3", "1", "1", "2", "x"}, false},
+        {{"2024", "2", "31", "0", "0", "0"}, false},   {{"2023", "2", "29", "0", "0", "0"}, false},
+        {{"2100", "2", "29", "0", "0", "0"}, false},   {{"2024", "3", "1", "24", "0", "0"}, false},
+        {{"2024", "3", "1", "", "0", "0"}, false},     {{"2024", "3", "1", "1", "2", "x"}, false},
         {{"2024", "2", "29", "23", "59", "59"}, true}, {{"2000", "2", "29", "0", "0", "0"}, true}};
     for (const Case& c : cases) {
         SystemTime st;

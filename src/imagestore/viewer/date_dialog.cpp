@@ -27,7 +27,7 @@ bool ParseField(const QString& text, uint16_t& value) {
 bool ParseDateFields(const std::array<QString, 6>& fields, const SystemTime& base,
                      SystemTime& result) {
     SystemTime st{};
-    uint16_t* const parts[6] = {&st.wYear, &st.wMonth, &st.wDay,
+    uint16_t* const parts[6] = {&st.wYear, &st.wMonth,  &st.wDay,
                                 &st.wHour, &st.wMinute, &st.wSecond};
     for (size_t i = 0; i < fields.size(); ++i) {
         if (!ParseField(fields[i].trimmed(), *parts[i]))

@@ -15,19 +15,43 @@ namespace brindle {
 
 void ImageViewerWindow::RunCommand(int id) {
     switch (id) {
-    case CMD_DAY_BACK: StepTime(-SKIP_DAY, false); break;
-    case CMD_HOUR_BACK: StepTime(-SKIP_HOUR, false); break;
-    case CMD_MINUTE_BACK: StepTime(-SKIP_MINUTE, false); break;
-    case CMD_MINUTE_FORWARD: StepTime(SKIP_MINUTE, true); break;
-    case CMD_HOUR_FORWARD: StepTime(SKIP_HOUR, true); break;
-    case CMD_DAY_FORWARD: StepTime(SKIP_DAY, true); break;
-    case CMD_PREVIOUS: StepPrevious(); break;
-    case CMD_PAUSE: Pause(); break;
-    case CMD_NEXT: StepNext(); break;
+    case CMD_DAY_BACK:
+        StepTime(-SKIP_DAY, false);
+        break;
+    case CMD_HOUR_BACK:
+        StepTime(-SKIP_HOUR, false);
+        break;
+    case CMD_MINUTE_BACK:
+        StepTime(-SKIP_MINUTE, false);
+        break;
+    case CMD_MINUTE_FORWARD:
+        StepTime(SKIP_MINUTE, true);
+        break;
+    case CMD_HOUR_FORWARD:
+        StepTime(SKIP_HOUR, true);
+        break;
+    case CMD_DAY_FORWARD:
+        StepTime(SKIP_DAY, true);
+        break;
+    case CMD_PREVIOUS:
+        StepPrevious();
+        break;
+    case CMD_PAUSE:
+        Pause();
+        break;
+    case CMD_NEXT:
+        StepNext();
+        break;
     case CMD_LATEST:
-    case CMD_LIVE: GoLive(); break;
-    case CMD_REWIND: Playback(false, true); break;
-    case CMD_FORWARD: Playback(true, true); break;
+    case CMD_LIVE:
+        GoLive();
+        break;
+    case CMD_REWIND:
+        Playback(false, true);
+        break;
+    case CMD_FORWARD:
+        Playback(true, true);
+        break;
     case CMD_REWIND_HELD:
     case CMD_FORWARD_HELD: {
         const bool fForward = id == CMD_FORWARD_HELD;
@@ -38,13 +62,21 @@ void ImageViewerWindow::RunCommand(int id) {
         break;
     }
     case CMD_ZOOM_IN:
-    case CMD_ZOOM_IN_KEY: ZoomBy(1); break;
+    case CMD_ZOOM_IN_KEY:
+        ZoomBy(1);
+        break;
     case CMD_ZOOM_OUT:
-    case CMD_ZOOM_OUT_KEY: ZoomBy(-1); break;
+    case CMD_ZOOM_OUT_KEY:
+        ZoomBy(-1);
+        break;
     case CMD_BRIGHTER:
-    case CMD_BRIGHTER_KEY: BrightenBy(1); break;
+    case CMD_BRIGHTER_KEY:
+        BrightenBy(1);
+        break;
     case CMD_DARKER:
-    case CMD_DARKER_KEY: BrightenBy(-1); break;
+    case CMD_DARKER_KEY:
+        BrightenBy(-1);
+        break;
     case CMD_TOPMOST:
         entry_.fTopmost = !entry_.fTopmost;
         ApplyTopmost();
@@ -53,8 +85,12 @@ void ImageViewerWindow::RunCommand(int id) {
         entry_.fStatusBar = !entry_.fStatusBar;
         ui_->statusBar->setVisible(entry_.fStatusBar);
         break;
-    case CMD_DATE: OpenDateDialog(); break;
-    case CMD_COPY: CopyToClipboard(); break;
+    case CMD_DATE:
+        OpenDateDialog();
+        break;
+    case CMD_COPY:
+        CopyToClipboard();
+        break;
     default:
         // CMD_SAVE_AS does nothing; speed ids come through ChooseSpeed.
         for (int row = 0; row < SPEED_COUNT; ++row) {
@@ -90,9 +126,13 @@ void ImageViewerWindow::LeaveLive() {
     ui_->latest->setEnabled(true);
 }
 
-void ImageViewerWindow::StopPlaying() { entry_.nPlaying = 0; }
+void ImageViewerWindow::StopPlaying() {
+    entry_.nPlaying = 0;
+}
 
-void ImageViewerWindow::StartPlaying() { entry_.nPlaying = NonZeroTickOf(clock_.Tick()); }
+void ImageViewerWindow::StartPlaying() {
+    entry_.nPlaying = NonZeroTickOf(clock_.Tick());
+}
 
 void ImageViewerWindow::StepTime(int64_t offset, bool fForward) {
     const bool fFromLive = entry_.nMode == VIEWER_LIVE;
@@ -323,7 +363,8 @@ QMenu* ImageViewerWindow::BuildContextMenu() {
     QMenu* past = menu->addMenu(tr("過去画像を表示(&P)"));
     auto addSpeeds = [&](const QString& title, bool fForward) {
         QMenu* speeds = past->addMenu(title);
-        const bool fThisWay = entry_.nPlaying != 0 && (fForward ? entry_.nMode > 0 : entry_.nMode < 0);
+        const bool fThisWay =
+            entry_.nPlaying != 0 && (fForward ? entry_.nMode > 0 : entry_.nMode < 0);
         for (int row = 0; row < SPEED_COUNT; ++row) {
             const int id = fForward ? SPEED_TABLE[row].nForwardId : SPEED_TABLE[row].nRewindId;
             check(AddItem(speeds, id, SpeedMenuText(row, fForward), this),

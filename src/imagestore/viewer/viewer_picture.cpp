@@ -201,7 +201,9 @@ bool ImageViewerWindow::PictureMouse(QEvent* event) {
     switch (event->type()) {
     case QEvent::Wheel: {
         auto* wheel = static_cast<QWheelEvent*>(event);
-        const int nDirection = wheel->angleDelta().y() > 0 ? 1 : wheel->angleDelta().y() < 0 ? -1 : 0;
+        const int nDirection = wheel->angleDelta().y() > 0   ? 1
+                               : wheel->angleDelta().y() < 0 ? -1
+                                                             : 0;
         if (nDirection == 0)
             return true;
         if (wheel->modifiers() & Qt::ShiftModifier) {

@@ -87,8 +87,8 @@ static_assert(std::size(SHORTCUTS) == 28);
 // "left,top,width,height,topmost,status": exactly six integers.
 bool ParsePlacement(const std::string& text, int v[6]) {
     int nEnd = -1;
-    if (std::sscanf(text.c_str(), "%d,%d,%d,%d,%d,%d%n", &v[0], &v[1], &v[2], &v[3], &v[4],
-                    &v[5], &nEnd) != 6)
+    if (std::sscanf(text.c_str(), "%d,%d,%d,%d,%d,%d%n", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                    &nEnd) != 6)
         return false;
     return static_cast<size_t>(nEnd) == text.size() && v[2] > 0 && v[3] > 0;
 }
@@ -98,8 +98,7 @@ bool ParsePlacement(const std::string& text, int v[6]) {
 ImageViewerWindow::ImageViewerWindow(ViewerEntry& entry, ViewerHost& host, const Clock& clock,
                                      QWidget* parent)
     : QWidget(parent, Qt::Window), entry_(entry), host_(host), clock_(clock),
-      ui_(std::make_unique<Ui::ImageViewerWindow>()),
-      liveSlot_(std::make_shared<LiveFrameSlot>()) {
+      ui_(std::make_unique<Ui::ImageViewerWindow>()), liveSlot_(std::make_shared<LiveFrameSlot>()) {
     WindowTrace trace(host_, this, "WM_INITDIALOG", 0x0110);
     ui_->setupUi(this);
     setWindowTitle(QString::fromStdString(host_.Title()));
@@ -118,9 +117,8 @@ ImageViewerWindow::ImageViewerWindow(ViewerEntry& entry, ViewerHost& host, const
     if (entry_.nMode != VIEWER_LIVE)
         ListFiles(entry_, host_.Tree(), host_.RetentionDays(), clock_);
     else
-        QTimer::singleShot(0, this, [this] {
-            ListFiles(entry_, host_.Tree(), host_.RetentionDays(), clock_);
-        });
+        QTimer::singleShot(
+            0, this, [this] { ListFiles(entry_, host_.Tree(), host_.RetentionDays(), clock_); });
     ui_->latest->setEnabled(entry_.nMode != VIEWER_LIVE);
     RefreshStatus();
 
@@ -351,8 +349,8 @@ void ImageViewerWindow::RefreshStatus() {
     if (IsListing(entry_))
         SetStatus(0, tr("画像一覧を読み込み中… %1枚").arg(entry_.nValidCount));
     else if (entry_.nListError != 0)
-        SetStatus(0, tr("画像一覧を読み込めません (0x%1)")
-                         .arg(entry_.nListError, 8, 16, QChar(u'0')));
+        SetStatus(0,
+                  tr("画像一覧を読み込めません (0x%1)").arg(entry_.nListError, 8, 16, QChar(u'0')));
     else
         SetStatus(0, statusPicture_);
 }
