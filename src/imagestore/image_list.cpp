@@ -2,8 +2,8 @@
 
 #include "common/error_codes.h"
 #include "common/log.h"
+#include "common/os_error.h"
 #include "imagestore/list_file.h"
-#include "platform/os_error.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -6,9 +6,9 @@
 // its window; closing the window keeps everything here but the window.
 #pragma once
 
+#include "common/unique_fd.h"
 #include "imagestore/list_worker.h"
 #include "platform/clock.h"
-#include "platform/unique_fd.h"
 
 #include <cstddef>
 #include <cstdint>
