@@ -2,6 +2,7 @@
 
 #include "common/error_codes.h"
 #include "common/log.h"
+#include "common/os_error.h"
 #include "imagestore/list_file.h"
 
 #include <cerrno>
@@ -9,7 +10,6 @@
 #include <unistd.h>
 
 namespace brindle {
-
 
 namespace {
 
@@ -65,20 +65,28 @@ void StartListing(ViewerEntry& entry, const ImageTree& tree, int nDays, const Cl
         nStartIndex = FirstOfLastDay(entry);
         nStartDay = ImageKeyDay(entry.pItems[entry.nValidCount - 1]);
     }
-    entry.nWritePos = nStartIndex;
-
     ListingJob job;
     std::string listPath;
-    if (CameraFolderPath(tree, job.cCameraPath) != 0 || ListFilePath(tree, listPath) != 0)
+    entry.nListError = CameraFolderPath(tree, job.cCameraPath);
+    if (entry.nListError == 0)
+        entry.nListError = ListFilePath(tree, listPath);
+    if (entry.nListError != 0)
         return;
     job.nThreshold = ThresholdDay(clock.LocalNow(), nDays);
     job.nStartDay = nStartDay;
     UniqueFd writer, reader;
-    if (!OpenListFile(listPath, writer, reader))
+    if (!OpenListFile(listPath, writer, reader)) {
+        entry.nListError = MapErrno(errno);
         return;
+    }
     entry.pListWorker = ListWorker::Start(std::move(job), std::move(writer));
-    if (!entry.pListWorker)
+    if (!entry.pListWorker) {
+        entry.nListError = ERROR_NOT_ENOUGH_MEMORY_CODE;
         return;
+    }
+    // Moved only now: a listing that could not start must leave the write
+    // position on the valid count, or no listing starts until the next date.
+    entry.nWritePos = nStartIndex;
     entry.hListFile = std::move(reader);
     entry.nListReadPos = 0;
 }

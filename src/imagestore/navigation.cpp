@@ -8,10 +8,18 @@ namespace brindle {
 
 namespace {
 
+// The time of the last key there can be: a step that lands beyond it (a
+// playback step after days of suspend at the fastest speed) ends there.
+const int64_t LAST_KEY_TIME =
+    static_cast<int64_t>(ImageKeyToFileTime(MakeImageKey(99991231, 235959, 999)));
+
 int64_t StepTarget(uint64_t key, int64_t offset) {
-    int64_t time = static_cast<int64_t>(ImageKeyToFileTime(key)) + offset;
-    time += offset < 0 ? -SKIP_ALLOWANCE : SKIP_ALLOWANCE;
-    return std::max<int64_t>(time, 0);
+    int64_t time = 0;
+    const int64_t allowance = offset < 0 ? -SKIP_ALLOWANCE : SKIP_ALLOWANCE;
+    if (__builtin_add_overflow(static_cast<int64_t>(ImageKeyToFileTime(key)), offset, &time) ||
+        __builtin_add_overflow(time, allowance, &time))
+        time = offset < 0 ? 0 : LAST_KEY_TIME;
+    return std::clamp<int64_t>(time, 0, LAST_KEY_TIME);
 }
 
 } // namespace

@@ -147,6 +147,20 @@ TEST_F(ImageListTest, AShorterRelistWaitsForTheDailyReset) {
     EXPECT_EQ(Items(entry_), (std::vector<uint64_t>{Key(20240301, 80000), Key(20240301, 90000)}));
 }
 
+TEST_F(ImageListTest, AListingThatCannotStartLeavesTheNextOneFree) {
+    Add("20240301/080000-000.jpg");
+    Add("20240302/080000-000.jpg");
+    ASSERT_EQ(ListAll(), 2);
+    // A folder in place of the list file: the listing cannot start.
+    fs::remove(Cam() + ".lst");
+    fs::create_directories(Cam() + ".lst/x");
+    EXPECT_EQ(ListAll(), 2);
+    EXPECT_EQ(entry_.nWritePos, entry_.nValidCount);
+    fs::remove_all(Cam() + ".lst");
+    Add("20240302/090000-000.jpg");
+    EXPECT_EQ(ListAll(), 3);
+}
+
 TEST_F(ImageListTest, ResetDropsARunningListing) {
     Add("20240301/080000-000.jpg");
     ListFiles(entry_, tree_, 0, clock_);

@@ -42,6 +42,10 @@ TEST(FindSkipIndex, StepsThroughTimeWithTheHalfSecondAllowance) {
         {4, -1, 4},             // going back never passes an image that is not earlier
         {100, -SKIP_MINUTE, 7}, // a current index past the end counts as the last
         {-4, SKIP_MINUTE, 2},   // and one before the start as the first
+        // Playback after days of suspend at the fastest speed: the offset is
+        // saturated and the step lands on the end, not on a wrapped time.
+        {0, INT64_MAX, 7},
+        {7, -INT64_MAX, 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(
@@ -56,8 +60,10 @@ TEST(FindNearestImage, PicksTheCloserNeighbourInTime) {
         Key(20240301, 100000), // 0
         Key(20240301, 115959), // 1
         Key(20240301, 120030), // 2
-        Key(20240301, 235959), // 3
-        Key(20240302, 100),    // 4: 00:01:00
+        Key(20240301, 225950), // 3
+        Key(20240301, 230020), // 4
+        Key(20240301, 235959), // 5
+        Key(20240302, 100),    // 6: 00:01:00
     };
     struct Case {
         uint64_t target;
@@ -65,12 +71,15 @@ TEST(FindNearestImage, PicksTheCloserNeighbourInTime) {
     } cases[] = {
         {Key(20240301, 90000), 0},       // before the first
         {Key(20240301, 100000), 0},      // the first itself
-        {Key(20240303, 0), 4},           // after the last
+        {Key(20240303, 0), 6},           // after the last
         {Key(20240301, 120030), 2},      // an image itself
         {Key(20240301, 120000), 1},      // 1 s after 11:59:59, 30 s before 12:00:30
         {Key(20240301, 120015), 2},      // 16 s against 15 s
         {Key(20240301, 120014, 500), 2}, // 15.5 s each: the later one
-        {Key(20240302, 10), 3},          // 11 s after midnight's eve, 50 s before
+        {Key(20240302, 10), 5},          // 11 s after midnight's eve, 50 s before
+        // 23:00: 10 s after 22:59:50, 20 s before 23:00:20; the hhmmss numbers
+        // alone would say 4050 against 20.
+        {Key(20240301, 230000), 3},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FindNearestImage(keys.data(), static_cast<int64_t>(keys.size()), c.target),
