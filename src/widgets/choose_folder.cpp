@@ -1,6 +1,6 @@
 #include "widgets/choose_folder.h"
 
-#include "common/expand_path.h"
+#include "platform/expand_path.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>

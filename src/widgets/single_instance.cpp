@@ -2,7 +2,7 @@
 
 #include "common/error_codes.h"
 #include "common/md5.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 #include "platform/xdg.h"
 
 #include <QLocalServer>
