@@ -15,6 +15,9 @@ libjpeg62-turbo-dev
 libssl-dev
 qt6-base-dev
 qt6-qpa-plugins
+qt6-tools-dev
+qt6-l10n-tools
+qt6-translations-l10n
 libv4l-dev
 googletest
 libgtest-dev

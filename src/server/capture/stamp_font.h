@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/font_text.h"
+#include "image/font_mapping.h"
 #include "server/capture/camera_entry.h"
 
 #include <QFont>
@@ -12,14 +13,9 @@
 
 namespace brindle {
 
-// The QFont of a logical font. A negative height is the character height
-// in pixels, a positive one the cell height (taken as the pixel size), 0
-// the default size; weight 0 is normal. Escapement and orientation are not
-// used: the stamp is always horizontal.
+// The QFont of a logical font, on the default stamp font. The mapping and
+// its way back, LogFontFromQFont, are in image/font_mapping.h.
 QFont QFontFromLogFont(const LogFont& font);
-
-// The logical font of a QFont, for the font chooser and the settings.
-LogFont LogFontFromQFont(const QFont& font);
 
 // Replaces the camera's stamp font with the one of a "Font" text. The
 // QFont is swapped under `mainLock` (the frame cycle and the font chooser
