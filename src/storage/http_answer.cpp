@@ -92,6 +92,19 @@ bool HttpHeaderField(std::string_view header, std::string_view name, std::string
     return false;
 }
 
+std::vector<std::string_view> HttpHeaderFields(std::string_view header, std::string_view name) {
+    std::vector<std::string_view> values;
+    size_t pos = 0;
+    std::string_view line;
+    NextLine(header, pos, line);
+    while (NextLine(header, pos, line)) {
+        size_t colon = line.find(':');
+        if (colon != std::string_view::npos && EqualNoCase(line.substr(0, colon), name))
+            values.push_back(Trim(line.substr(colon + 1)));
+    }
+    return values;
+}
+
 HttpParse HttpAnswerParser::Fail(const char* reason) {
     reason_ = reason;
     state_ = HttpParse::Bad;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brindle {
 
@@ -83,5 +84,7 @@ class HttpAnswerParser {
 // its value without surrounding blanks (folded lines kept inside). False
 // when the block has no such field.
 bool HttpHeaderField(std::string_view header, std::string_view name, std::string_view& value);
+// Every field `name` of a header block, in order, values as above.
+std::vector<std::string_view> HttpHeaderFields(std::string_view header, std::string_view name);
 
 } // namespace brindle
