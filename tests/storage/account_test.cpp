@@ -107,20 +107,20 @@ TEST_F(Accounts, ListWithDoubledBarTrailingBarAndCap) {
     ASSERT_EQ(store.Accounts().size(), 2u);
     EXPECT_EQ(store.Accounts()[0]->cUri, "http://a/x|y");
 
-    // Saving ever more accounts keeps the list within 4095 bytes, the oldest
-    // dropped.
-    for (int i = 0; i < 60; ++i) {
-        AccountPtr saved;
-        ASSERT_EQ(SaveAccountForm(store, Form("http://h/" + std::string(90, 'a' + i % 26) +
-                                              std::to_string(i)),
-                                  saved),
-                  0u);
-    }
+    // A save that would make the list longer than 4095 bytes drops the
+    // oldest URIs.
+    std::string full;
+    for (int i = 0; full.size() < 4000; ++i)
+        full += "http://h/" + std::string(90, 'a' + i % 26) + std::to_string(i) + "|";
+    full += "http://oldest/";
+    IniWriteKey(ini_, "WebDAV", "URI", full);
+    AccountPtr saved;
+    ASSERT_EQ(SaveAccountForm(store, Form("http://newest/"), saved), 0u);
     std::string list;
     IniReadKey(ini_, "WebDAV", "URI", list);
     EXPECT_LE(list.size(), 4095u);
-    EXPECT_NE(list.find("59"), std::string::npos);
-    EXPECT_EQ(list.find("http://b/"), std::string::npos);
+    EXPECT_EQ(list.rfind("http://newest/|", 0), 0u);
+    EXPECT_EQ(list.find("http://oldest/"), std::string::npos);
 }
 
 TEST_F(Accounts, StoredInuseIsIgnoredAndDeleteRules) {
