@@ -12,7 +12,9 @@ namespace {
 // A chunk-size line (size, extensions) longer than this is refused.
 constexpr size_t CHUNK_LINE_MAX = 4096;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front()))

@@ -26,8 +26,8 @@ inline constexpr size_t HTTP_BODY_MAX = 64u << 20;
 
 struct HttpAnswer {
     int nStatus = 0;
-    std::string header; // status line and header lines, the final empty line included
-    std::string body;   // the body, chunked coding removed
+    std::string header;      // status line and header lines, the final empty line included
+    std::string body;        // the body, chunked coding removed
     bool fKeepAlive = false; // the connection may carry another request
 };
 
@@ -72,10 +72,10 @@ class HttpAnswerParser {
     HttpParse state_ = HttpParse::NeedMore;
     Stage stage_ = Stage::Header;
     HttpAnswer answer_;
-    std::string in_;       // bytes not yet taken, from pos_
+    std::string in_; // bytes not yet taken, from pos_
     size_t pos_ = 0;
-    size_t scanned_ = 0;   // header bytes searched for the empty line so far
-    uint64_t nLeft_ = 0;   // body or chunk bytes still to come
+    size_t scanned_ = 0; // header bytes searched for the empty line so far
+    uint64_t nLeft_ = 0; // body or chunk bytes still to come
     size_t surplus_ = 0;
     const char* reason_ = "";
 };

@@ -128,13 +128,13 @@ std::string DigestLine(StorageAccount& account, std::string_view method, std::st
                        const Clock& clock) {
     ++account.nNc;
     uint64_t nCnonce = SystemTimeToFileTime(clock.LocalNow());
-    std::string ha1 = Md5Hex("%s:%s:%s", account.cUser.c_str(), account.cRealm.c_str(),
-                             account.cPasswd.c_str());
+    std::string ha1 =
+        Md5Hex("%s:%s:%s", account.cUser.c_str(), account.cRealm.c_str(), account.cPasswd.c_str());
     std::string ha2 = Md5Hex("%.*s:%.*s", static_cast<int>(method.size()), method.data(),
                              static_cast<int>(path.size()), path.data());
     std::string response =
-        Md5Hex("%s:%s:%08x:%016" PRIx64 ":%s:%s", ha1.c_str(), account.cNonce.c_str(),
-               account.nNc, nCnonce, account.cQop.c_str(), ha2.c_str());
+        Md5Hex("%s:%s:%08x:%016" PRIx64 ":%s:%s", ha1.c_str(), account.cNonce.c_str(), account.nNc,
+               nCnonce, account.cQop.c_str(), ha2.c_str());
     char head[1024];
     std::snprintf(head, sizeof head,
                   "Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", "
@@ -183,7 +183,6 @@ size_t CookieStep(const HttpAnswer& answer, StorageAccount& account) {
         LogWrite("Passport1.4 missing Authentication-Info\r\n");
         return 0;
     }
-    bool fAppended = false;
     std::string& cookies = account.cCookieLine;
     if (cookies.size() >= 2 && cookies.compare(cookies.size() - 2, 2, "\r\n") == 0)
         cookies.resize(cookies.size() - 2);
@@ -205,14 +204,12 @@ size_t CookieStep(const HttpAnswer& answer, StorageAccount& account) {
                 cookies += cookies.empty() ? "Cookie: " : "\r\n ";
                 cookies.append(cookie);
                 cookies += "; ";
-                fAppended = true;
             }
             break;
         }
     });
     if (!cookies.empty())
         cookies += "\r\n";
-    (void)fAppended;
     return cookies.size();
 }
 
@@ -256,7 +253,8 @@ bool AuthAfterAnswer(StorageAccount& account, std::string_view method, std::stri
         }
     }
     if (n == 0) {
-        std::string_view status = std::string_view(answer.header).substr(0, answer.header.find("\r\n"));
+        std::string_view status =
+            std::string_view(answer.header).substr(0, answer.header.find("\r\n"));
         LogWrite("%s %.*s response %.*s\r\n", account.cHost.c_str(),
                  static_cast<int>(method.size()), method.data(), static_cast<int>(status.size()),
                  status.data());

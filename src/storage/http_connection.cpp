@@ -122,7 +122,9 @@ uint32_t ResolveHostIpv4(const std::string& host, uint32_t& nAddress) {
 HttpConnection::HttpConnection(const Clock& clock, const HttpWake* wake)
     : clock_(clock), wake_(wake) {}
 
-HttpConnection::~HttpConnection() { Close(); }
+HttpConnection::~HttpConnection() {
+    Close();
+}
 
 void HttpConnection::Close() {
     if (ssl_) {
@@ -235,8 +237,8 @@ uint32_t HttpConnection::Handshake(const std::string& host, bool fAnyCert) {
             tlsFailure_ = OpenSslReason(ssl_);
             return ERR_TLS_SSL;
         }
-        uint32_t e = WaitFor(nSsl == SSL_ERROR_WANT_WRITE, nStart, HTTP_SEND_LIMIT_MS,
-                             WSAETIMEDOUT_CODE);
+        uint32_t e =
+            WaitFor(nSsl == SSL_ERROR_WANT_WRITE, nStart, HTTP_SEND_LIMIT_MS, WSAETIMEDOUT_CODE);
         if (e != 0) {
             tlsFailure_ = ErrorText(e);
             return e;
@@ -250,7 +252,8 @@ long HttpConnection::Write(const char* p, size_t n, uint32_t& nError, bool& fWan
     if (!ssl_) {
         ssize_t r = ::send(fd_.Get(), p, n, MSG_NOSIGNAL);
         if (r < 0)
-            nError = (errno == EAGAIN || errno == EWOULDBLOCK) ? WSAEWOULDBLOCK_CODE : LastOsError();
+            nError =
+                (errno == EAGAIN || errno == EWOULDBLOCK) ? WSAEWOULDBLOCK_CODE : LastOsError();
         return r;
     }
     ERR_clear_error();
@@ -273,7 +276,8 @@ long HttpConnection::Read(char* p, size_t n, uint32_t& nError, bool& fWantWrite)
     if (!ssl_) {
         ssize_t r = ::recv(fd_.Get(), p, n, 0);
         if (r < 0)
-            nError = (errno == EAGAIN || errno == EWOULDBLOCK) ? WSAEWOULDBLOCK_CODE : LastOsError();
+            nError =
+                (errno == EAGAIN || errno == EWOULDBLOCK) ? WSAEWOULDBLOCK_CODE : LastOsError();
         return r;
     }
     ERR_clear_error();
@@ -298,8 +302,8 @@ long HttpConnection::Read(char* p, size_t n, uint32_t& nError, bool& fWantWrite)
 
 long HttpSend(HttpConnection& connection, const char* pcHost, std::string_view bytes,
               uint32_t& nError) {
-    static constexpr std::string_view kMethods[] = {"PUT ",    "GET ",    "MOVE ",
-                                                    "MKCOL ",  "DELETE ", "PROPFIND "};
+    static constexpr std::string_view kMethods[] = {"PUT ",   "GET ",    "MOVE ",
+                                                    "MKCOL ", "DELETE ", "PROPFIND "};
     for (std::string_view m : kMethods) {
         if (bytes.size() >= m.size() && EqualNoCase(bytes.substr(0, m.size()), m)) {
             size_t end = bytes.find("\r\n\r\n");
@@ -372,7 +376,8 @@ long HttpReceive(HttpConnection& connection, const char* pcHost, HttpAnswer& ans
             if (e == WSAETIMEDOUT_CODE) {
                 if (pnLimit)
                     *pnLimit += HTTP_TIMEOUT_RAISE_MS;
-                LogWrite("オンラインストレージ%sから受信タイムアウト(%uミリ秒)\r\n", pcHost, nLimit);
+                LogWrite("オンラインストレージ%sから受信タイムアウト(%uミリ秒)\r\n", pcHost,
+                         nLimit);
                 return ReceiveFailed(connection, nError, e, pnEndTick);
             }
         }

@@ -26,20 +26,21 @@ struct ssl_st;
 namespace brindle {
 
 inline constexpr uint32_t ERR_RECV_STALLED = ERR_STORAGE_RECEIVE_ANOMALY; // closed mid-answer
-inline constexpr uint32_t ERR_NO_RESPONSE = ERR_STORAGE_NO_ANSWER; // closed before any byte
+inline constexpr uint32_t ERR_NO_RESPONSE = ERR_STORAGE_NO_ANSWER;        // closed before any byte
 
 inline constexpr uint32_t HTTP_CONNECT_LIMIT_MS = 10000;
 inline constexpr uint32_t HTTP_SEND_LIMIT_MS = 30000;
 inline constexpr uint32_t HTTP_RECEIVE_LIMIT_MS = 30000; // when the caller gives none
 inline constexpr uint32_t HTTP_RESOLVE_LIMIT_MS = 30000;
-inline constexpr uint32_t HTTP_TIMEOUT_RAISE_MS = 10000; // added to the caller's limit on a time-out
+inline constexpr uint32_t HTTP_TIMEOUT_RAISE_MS =
+    10000; // added to the caller's limit on a time-out
 inline constexpr int HTTP_SOCKET_BUFFER = 89964;
 
 // A descriptor that wakes every wait of the connections that use it.
 class HttpWake {
   public:
     HttpWake();
-    void Wake() const;  // any thread; stays signalled until Reset
+    void Wake() const; // any thread; stays signalled until Reset
     void Reset() const;
     int Fd() const { return fd_.Get(); }
 

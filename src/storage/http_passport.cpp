@@ -42,7 +42,8 @@ bool ParseLocation(std::string_view location, LoginTarget& target) {
     std::string_view host = rest.substr(0, slash);
     size_t colon = host.rfind(':');
     if (colon != std::string_view::npos) {
-        target.nPort = static_cast<uint16_t>(std::atoi(std::string(host.substr(colon + 1)).c_str()));
+        target.nPort =
+            static_cast<uint16_t>(std::atoi(std::string(host.substr(colon + 1)).c_str()));
         host = host.substr(0, colon);
     }
     target.cHost = std::string(host);
@@ -70,8 +71,8 @@ std::string KeptParameters(std::string_view challenge) {
     size_t start = 0;
     while (start < challenge.size()) {
         size_t end = challenge.find(',', start);
-        std::string_view item =
-            TrimSpaceTab(challenge.substr(start, end == challenge.npos ? challenge.npos : end - start));
+        std::string_view item = TrimSpaceTab(
+            challenge.substr(start, end == challenge.npos ? challenge.npos : end - start));
         std::string_view name = item.substr(0, item.find('='));
         bool fDrop = item.empty();
         for (std::string_view d : kDropped)
@@ -160,10 +161,10 @@ void SignIn(std::string_view method, StorageAccount& account, const HttpAnswer& 
     HttpConnection connection(clock, wake);
     HttpAnswer reply;
     std::string verb(method);
-    if (!Exchange(connection, target, account,
-                  LoginRequest(target, "tname=,OrgVerb=" + verb + ",OrgUrl=" + orgUrl + "," +
-                                           partner),
-                  reply, nError))
+    if (!Exchange(
+            connection, target, account,
+            LoginRequest(target, "tname=,OrgVerb=" + verb + ",OrgUrl=" + orgUrl + "," + partner),
+            reply, nError))
         return;
     nError = ERR_PASSPORT;
     if (reply.nStatus != 401) {
@@ -177,9 +178,9 @@ void SignIn(std::string_view method, StorageAccount& account, const HttpAnswer& 
         return;
     }
     std::string kept = KeptParameters(server.substr(11));
-    std::string signIn = "sign-in=" + UrlEncode(user, false) + ",pwd=" + UrlEncode(password, false) +
-                         ",elapsed-time=0,OrgVerb=" + verb + ",OrgUrl=" + orgUrl + kept + "," +
-                         partner;
+    std::string signIn = "sign-in=" + UrlEncode(user, false) +
+                         ",pwd=" + UrlEncode(password, false) + ",elapsed-time=0,OrgVerb=" + verb +
+                         ",OrgUrl=" + orgUrl + kept + "," + partner;
     if (!Exchange(connection, target, account, LoginRequest(target, signIn), reply, nError))
         return;
     nError = ERR_PASSPORT;

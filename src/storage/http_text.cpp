@@ -38,8 +38,8 @@ std::string HttpDumpPathFor(std::string_view settingsPath) {
 }
 
 std::string MaskSecretHeaders(std::string_view header) {
-    static constexpr std::string_view kSecret[] = {"Authorization", "Proxy-Authorization",
-                                                   "Cookie", "Set-Cookie", "Authentication-Info"};
+    static constexpr std::string_view kSecret[] = {"Authorization", "Proxy-Authorization", "Cookie",
+                                                   "Set-Cookie", "Authentication-Info"};
     std::string out;
     bool fMasking = false;
     size_t pos = 0;

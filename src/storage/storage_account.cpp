@@ -57,8 +57,8 @@ bool SplitStorageUri(std::string_view uri, UriParts& parts) {
     size_t start = uri.find("://") + 3;
     parts.fHttps = EqualNoCase(uri.substr(0, 5), "https");
     size_t slash = uri.find('/', start);
-    std::string_view hostPart = uri.substr(start, slash == std::string_view::npos ? uri.npos
-                                                                                  : slash - start);
+    std::string_view hostPart =
+        uri.substr(start, slash == std::string_view::npos ? uri.npos : slash - start);
     std::string_view rest = slash == std::string_view::npos ? "" : uri.substr(slash + 1);
     size_t colon = hostPart.rfind(':');
     parts.nPort = 0;

@@ -22,9 +22,9 @@ inline constexpr int AUTH_BASIC = 0;
 inline constexpr int AUTH_DIGEST = 1;
 inline constexpr int AUTH_PASSPORT = 6;
 
-inline constexpr size_t ACCOUNT_USER_MAX = 255;     // bytes of user name and password
-inline constexpr size_t DIGEST_REALM_MAX = 127;     // and nonce
-inline constexpr size_t DIGEST_ALGORITHM_MAX = 15;  // and qop
+inline constexpr size_t ACCOUNT_USER_MAX = 255;    // bytes of user name and password
+inline constexpr size_t DIGEST_REALM_MAX = 127;    // and nonce
+inline constexpr size_t DIGEST_ALGORITHM_MAX = 15; // and qop
 
 enum TlsSlot { TLS_SLOT_UPLOAD = 0, TLS_SLOT_POLL = 1, TLS_SLOT_AUTH = 2 };
 
@@ -42,22 +42,22 @@ struct StorageAccount {
 
     uint32_t nSendNo = 0;
     uint32_t nAuth = AUTH_BASIC;
-    int32_t nSsl = 2;          // above 0: TLS kind; 0 or below: plain, |kind| remembered
+    int32_t nSsl = 2; // above 0: TLS kind; 0 or below: plain, |kind| remembered
     std::string cUser;
-    std::string cPasswd;       // in memory in clear; scrambled in the file
+    std::string cPasswd; // in memory in clear; scrambled in the file
     uint32_t nInterval = 5;
     uint32_t nWaitInterval = 30;
     uint32_t nWakeInterval = 15;
     uint32_t nRecvTimeout = 60000;
     uint32_t nSetup = 0;
-    uint32_t nAnyCert = 0;     // 1: accept any server certificate
+    uint32_t nAnyCert = 0; // 1: accept any server certificate
     std::string cRealm, cNonce, cAlgorithm, cQop;
     uint32_t nNc = 0;
     uint32_t nInuse = 0;
 
-    std::string cBasicLine;    // "Authorization: Basic ...\r\n"
-    std::string cTicket;       // Passport ticket of this account
-    std::string cCookieLine;   // cookies of this account's storage server
+    std::string cBasicLine;  // "Authorization: Basic ...\r\n"
+    std::string cTicket;     // Passport ticket of this account
+    std::string cCookieLine; // cookies of this account's storage server
     TlsContext tls[3];
 };
 

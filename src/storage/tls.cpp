@@ -4,7 +4,9 @@
 
 namespace brindle {
 
-void TlsContextFree::operator()(ssl_ctx_st* context) const { SSL_CTX_free(context); }
+void TlsContextFree::operator()(ssl_ctx_st* context) const {
+    SSL_CTX_free(context);
+}
 
 bool LoadTls() {
     static const bool fLoaded = OPENSSL_init_ssl(0, nullptr) == 1;

@@ -23,7 +23,7 @@ namespace brindle {
 
 inline constexpr uint32_t ERR_TLS_INIT = ERR_SSL_INIT; // no context for the kind
 inline constexpr uint32_t ERR_TLS_BIO = ERR_SSL_BIO;
-inline constexpr uint32_t ERR_TLS_SSL = ERR_SSL_NEW;   // no SSL object, or the handshake failed
+inline constexpr uint32_t ERR_TLS_SSL = ERR_SSL_NEW; // no SSL object, or the handshake failed
 inline constexpr uint32_t ERR_TLS_SEND = ERR_SSL_SEND;
 
 struct TlsContextFree {

@@ -195,9 +195,11 @@ TEST_F(Accounts, FormChecksCombineTheirMessages) {
          "URIが正しくありません!\nユーザ名が正しくありません!\n"},
         {"no password", with([](AccountForm& f) { f.cPasswd = f.cPasswdAgain = ""; }),
          "パスワードが入力されていません!\n"},
-        {"intervals",
-         with([](AccountForm& f) { f.nInterval = 0, f.nWaitInterval = 3601, f.nWakeInterval = 1441; }),
-         "接続時ストレージ読み出し間隔が正しくありません!\n待機時ストレージ読み出し間隔が正しくありません!\n"
+        {"intervals", with([](AccountForm& f) {
+             f.nInterval = 0, f.nWaitInterval = 3601, f.nWakeInterval = 1441;
+         }),
+         "接続時ストレージ読み出し間隔が正しくありません!"
+         "\n待機時ストレージ読み出し間隔が正しくありません!\n"
          "ストレージ確認サスペンド復帰間隔が正しくありません!\n"},
         {"client ignores server intervals",
          with([](AccountForm& f) { f.fServer = false, f.nWaitInterval = 0; }), ""},
@@ -239,7 +241,8 @@ TEST(DigestChallenge, OnlyMd5WithQopAuthIsTakenUp) {
         HttpAnswer answer;
         answer.nStatus = 401;
         answer.header = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
-                        "WWW-Authenticate: " + c.challenge + "\r\n\r\n";
+                        "WWW-Authenticate: " +
+                        c.challenge + "\r\n\r\n";
         std::string line;
         size_t n = DigestStep(line, "GET", *account, &answer, "/d/", SystemClock());
         EXPECT_EQ(n > 0, c.fTaken);
@@ -256,9 +259,10 @@ TEST(HttpDump, SecretsAreMaskedAndTheFileIsPrivate) {
     EXPECT_EQ(path, dir.File("BrindleHost-html.dmp"));
     SetHttpDumpFile(path);
     uint32_t nOld = g_nDebug.exchange(DEBUG_HTTP_DUMP);
-    HttpDumpRecord("SEND", "h",
-                   "GET / HTTP/1.1\r\nHost: h\r\nAuthorization: Passport1.4 sign-in=a,pwd=SECRET1\r\n"
-                   "Cookie: s=SECRET2; \r\n t=SECRET3; \r\n\r\n");
+    HttpDumpRecord(
+        "SEND", "h",
+        "GET / HTTP/1.1\r\nHost: h\r\nAuthorization: Passport1.4 sign-in=a,pwd=SECRET1\r\n"
+        "Cookie: s=SECRET2; \r\n t=SECRET3; \r\n\r\n");
     HttpDumpRecord("RECV", "h",
                    "HTTP/1.1 200 OK\r\nSet-Cookie: s=SECRET4\r\nauthentication-info: "
                    "Passport1.4 from-PP=SECRET5\r\nX-Kept: visible\r\n\r\n");
@@ -268,7 +272,7 @@ TEST(HttpDump, SecretsAreMaskedAndTheFileIsPrivate) {
     EXPECT_EQ(dump.find("SECRET"), std::string::npos) << dump;
     EXPECT_NE(dump.find("X-Kept: visible"), std::string::npos);
     EXPECT_NE(dump.find("] SEND host=h\r\nGET / HTTP/1.1"), std::string::npos);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }

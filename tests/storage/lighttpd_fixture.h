@@ -27,16 +27,16 @@ class LighttpdServer {
             return "lighttpd with mod_openssl is not installed";
         for (const char* sub : {"root/basic", "root/digest", "root/open", "upload"})
             std::filesystem::create_directories(dir_.File(sub));
-        WriteFileText(dir_.File("htdigest"),
-                      std::string(kUser) + ":brindle:" +
-                          Md5Hex("%s:brindle:%s", kUser, kPassword) + "\n");
+        WriteFileText(dir_.File("htdigest"), std::string(kUser) + ":brindle:" +
+                                                 Md5Hex("%s:brindle:%s", kUser, kPassword) + "\n");
         std::string d = dir_.Path();
         std::string req = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
                           "-days 1 ";
-        if (Run(req + "-keyout " + d + "/ca.key -out " + d + "/ca.pem -subj /CN=BrindleTestCA") != 0 ||
-            Run(req + "-keyout " + d + "/server.key -out " + d + "/server.pem -subj /CN=localhost " +
-                "-CA " + d + "/ca.pem -CAkey " + d + "/ca.key " +
-                "-addext subjectAltName=IP:127.0.0.1,DNS:localhost " +
+        if (Run(req + "-keyout " + d + "/ca.key -out " + d + "/ca.pem -subj /CN=BrindleTestCA") !=
+                0 ||
+            Run(req + "-keyout " + d + "/server.key -out " + d +
+                "/server.pem -subj /CN=localhost " + "-CA " + d + "/ca.pem -CAkey " + d +
+                "/ca.key " + "-addext subjectAltName=IP:127.0.0.1,DNS:localhost " +
                 "-addext basicConstraints=critical,CA:FALSE") != 0)
             return "openssl could not make the certificates";
         nHttp_ = FreeLoopbackPort();
@@ -47,21 +47,34 @@ class LighttpdServer {
         WriteFileText(
             dir_.File("lighttpd.conf"),
             "server.modules = (\"mod_auth\", \"mod_authn_file\", \"mod_webdav\", \"mod_openssl\")\n"
-            "server.document-root = \"" + d + "/root\"\n"
-            "server.bind = \"127.0.0.1\"\n"
-            "server.port = " + std::to_string(nHttp_) + "\n"
-            "server.errorlog = \"" + d + "/error.log\"\n"
-            "server.upload-dirs = (\"" + d + "/upload\")\n"
-            "webdav.activate = \"enable\"\n"
-            "webdav.is-readonly = \"disable\"\n"
-            "auth.backend = \"htdigest\"\n"
-            "auth.backend.htdigest.userfile = \"" + d + "/htdigest\"\n"
-            "$HTTP[\"url\"] =^ \"/basic/\" { auth.require = (\"\" => (\"method\" => \"basic\", "
-            "\"realm\" => \"brindle\", \"require\" => \"valid-user\")) }\n"
-            "$HTTP[\"url\"] =^ \"/digest/\" { auth.require = (\"\" => (\"method\" => \"digest\", "
-            "\"realm\" => \"brindle\", \"require\" => \"valid-user\", \"algorithm\" => \"MD5\")) }\n"
-            "$SERVER[\"socket\"] == \"127.0.0.1:" + std::to_string(nTls_) + "\"" + tls +
-            "$SERVER[\"socket\"] == \"127.0.0.2:" + std::to_string(nOtherIp_) + "\"" + tls);
+            "server.document-root = \"" +
+                d +
+                "/root\"\n"
+                "server.bind = \"127.0.0.1\"\n"
+                "server.port = " +
+                std::to_string(nHttp_) +
+                "\n"
+                "server.errorlog = \"" +
+                d +
+                "/error.log\"\n"
+                "server.upload-dirs = (\"" +
+                d +
+                "/upload\")\n"
+                "webdav.activate = \"enable\"\n"
+                "webdav.is-readonly = \"disable\"\n"
+                "auth.backend = \"htdigest\"\n"
+                "auth.backend.htdigest.userfile = \"" +
+                d +
+                "/htdigest\"\n"
+                "$HTTP[\"url\"] =^ \"/basic/\" { auth.require = (\"\" => (\"method\" => \"basic\", "
+                "\"realm\" => \"brindle\", \"require\" => \"valid-user\")) }\n"
+                "$HTTP[\"url\"] =^ \"/digest/\" { auth.require = (\"\" => (\"method\" => "
+                "\"digest\", "
+                "\"realm\" => \"brindle\", \"require\" => \"valid-user\", \"algorithm\" => "
+                "\"MD5\")) }\n"
+                "$SERVER[\"socket\"] == \"127.0.0.1:" +
+                std::to_string(nTls_) + "\"" + tls +
+                "$SERVER[\"socket\"] == \"127.0.0.2:" + std::to_string(nOtherIp_) + "\"" + tls);
         if (!process_.Start("/usr/sbin/lighttpd", {"-D", "-f", dir_.File("lighttpd.conf")},
                             dir_.File("lighttpd.out")) ||
             !WaitAccepting(nHttp_, 20000))

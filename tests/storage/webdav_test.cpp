@@ -54,8 +54,7 @@ class WebDav : public ::testing::Test {
             if (!connection.Reusable()) {
                 ++nOpened_;
                 uint32_t e = connection.Open(account->cHost, account->nPort, account->nSsl,
-                                             account->nAnyCert == 1,
-                                             account->tls[TLS_SLOT_UPLOAD]);
+                                             account->nAnyCert == 1, account->tls[TLS_SLOT_UPLOAD]);
                 if (e != 0)
                     return -static_cast<int>(e);
             }
@@ -183,7 +182,8 @@ TEST_F(WebDav, CertificateVerification) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        test::ScopedEnv trust("SSL_CERT_FILE", c.fTrustCa ? server_->CaFile().c_str() : "/dev/null");
+        test::ScopedEnv trust("SSL_CERT_FILE",
+                              c.fTrustCa ? server_->CaFile().c_str() : "/dev/null");
         TlsContext slot;
         HttpConnection connection;
         uint16_t nPort = c.fOtherIp ? server_->OtherIpTlsPort() : server_->TlsPort();
