@@ -1,7 +1,7 @@
 #include "common/error_text.h"
 
 #include "common/error_codes.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 
 #include <cstdint>
 #include <cstring>

@@ -2,8 +2,8 @@
 
 #include "common/error_text.h"
 #include "common/log.h"
+#include "common/os_error.h"
 #include "common/text_utils.h"
-#include "platform/os_error.h"
 #include "storage/http_text.h"
 
 #include <arpa/inet.h>

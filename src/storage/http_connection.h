@@ -12,8 +12,8 @@
 #pragma once
 
 #include "common/error_codes.h"
+#include "common/unique_fd.h"
 #include "platform/clock.h"
-#include "platform/unique_fd.h"
 #include "storage/http_answer.h"
 #include "storage/tls.h"
 

@@ -2,8 +2,8 @@
 
 #include "common/log.h"
 #include "common/text_utils.h"
+#include "common/unique_fd.h"
 #include "platform/clock.h"
-#include "platform/unique_fd.h"
 
 #include <cstdio>
 #include <fcntl.h>
