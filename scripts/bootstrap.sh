@@ -25,6 +25,7 @@ libgmock-dev
 libbenchmark-dev
 lighttpd
 lighttpd-mod-webdav
+lighttpd-mod-openssl
 apache2-utils
 fonts-dejavu-core
 "
