@@ -2,6 +2,7 @@
 
 #include "common/error_codes.h"
 #include "imagestore/image_path.h"
+#include "platform/file_io.h"
 #include "platform/os_error.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <system_error>
 #include <vector>
 
@@ -210,6 +212,26 @@ uint32_t ThresholdDay(const SystemTime& now, int nDays) {
     return static_cast<uint32_t>(year) * 10000u + month * 100u + day;
 }
 
+bool OpenListFile(const std::string& listPath, ListingJob& job, UniqueFd& writer,
+                  UniqueFd& reader) {
+    if (::unlink(listPath.c_str()) != 0 && errno != ENOENT)
+        return false;
+    std::string temp;
+    int fd = -1;
+    if (CreateTempFileFor(listPath, temp, fd) != 0)
+        return false;
+    writer.Reset(fd);
+    reader.Reset(::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!reader) {
+        writer.Reset();
+        ::unlink(temp.c_str());
+        return false;
+    }
+    job.cListPath = listPath;
+    job.cListTempPath = std::move(temp);
+    return true;
+}
+
 ListingStats RunListing(const ListingJob& job, int listFd, const std::atomic<bool>& stop,
                         std::atomic<bool>* listWritten) {
     ListingStats stats;
@@ -234,6 +256,12 @@ ListingStats RunListing(const ListingJob& job, int listFd, const std::atomic<boo
     out.Flush();
     stats.nLines = out.Lines();
     stats.rcList = out.Error();
+    if (!job.cListTempPath.empty()) {
+        if (stats.rcList == 0 && !stop.load(std::memory_order_relaxed))
+            stats.rcList = CommitTempFile(listFd, job.cListTempPath, job.cListPath);
+        else
+            ::unlink(job.cListTempPath.c_str());
+    }
     if (listWritten != nullptr)
         listWritten->store(true, std::memory_order_release);
 

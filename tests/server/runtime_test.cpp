@@ -3,6 +3,7 @@
 // keep-awake, resume and the hourly listing.
 #include "common/error_codes.h"
 #include "common/ini_file.h"
+#include "imagestore/image_list.h"
 #include "server/app/server_runtime.h"
 #include "server/capture/scripted_backend.h"
 #include "server/connections/camera_request.h"
@@ -264,7 +265,13 @@ TEST_F(RuntimeTest, EveryHourRemovesTheDayThatHasPassedRetention) {
     TickAfter(50);
     struct stat st {};
     ASSERT_TRUE(WaitUntil([&] { return ::stat((camera + "/20260101").c_str(), &st) != 0; }));
-    TickAfter(50); // reads the rest of the list
+    // The folder is gone a moment before the run that removed it is over, and
+    // a new hour starts no run while the last one still goes: tick on until
+    // the list is read and the worker has ended.
+    ASSERT_TRUE(WaitUntil([&] {
+        TickAfter(50);
+        return !IsListing(runtime->Viewers().at(0));
+    }));
 
     // An hour later the day that has meanwhile passed retention goes too.
     ::mkdir((camera + "/20260219").c_str(), 0700);

@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "imagestore/image_list.h"
+#include "platform/file_io.h"
 #include "platform/clock.h"
 #include "platform/data_folder.h"
 #include "platform/file_lock.h"
@@ -233,6 +234,9 @@ int RunHeadlessClient(const ClientOptions& options) {
     ctx.cDataFolder = dataFolder;
     ctx.cSettingsFile = dataFolder + "/BrindleView.ini";
     ctx.cSaveFolder = SaveFolderOf(settings, dataFolder);
+    // What a crash left half-written goes before anything is written.
+    RemoveLeftoverTempFiles(dataFolder);
+    RemoveLeftoverImageTemps(ctx.cSaveFolder);
     ctx.fSave = settings.fSave != 0;
     ctx.pHost = &host;
     ctx.pNetwork = &network;

@@ -6,6 +6,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "imagestore/image_list.h"
+#include "platform/file_io.h"
 #include "server/capture/camera_list.h"
 #include "server/capture/stamp_font.h"
 
@@ -46,6 +47,9 @@ uint32_t ServerRuntime::Start() {
     ReadServerSettings(cSettingsFile_, options_.cDataFolder, settings_);
     g_nDebug.store(settings_.nDebug);
     EnsureImageFolder();
+    // What a crash left half-written goes before anything is written.
+    RemoveLeftoverTempFiles(options_.cDataFolder);
+    RemoveLeftoverImageTemps(settings_.cFolder);
 
     shared_ = std::make_unique<ServerShared>(settings_.nMaxImage);
     context_ = std::make_unique<ServerContext>(*shared_, *this, clock_);

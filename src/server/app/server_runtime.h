@@ -85,6 +85,7 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     ServerContext& Context() { return *context_; }
     ConnectionManager& Connections() { return *connections_; }
     const PowerState& PowerStateNow() const { return powerState_; }
+    const std::vector<ViewerEntry>& Viewers() const { return viewers_; }
     TestCameraBackend* TestCameras() { return testBackend_.get(); }
 
   private:
