@@ -94,6 +94,28 @@ TEST_F(RuntimeTest, SettingsAreClampedAndCryptIsWrittenBack) {
     EXPECT_EQ(runtime->Context().PacketMax(), 1024u);
 }
 
+// "TestCamera=N" offers N test-pattern cameras as "--test-camera N" does;
+// the larger of the two counts.
+TEST_F(RuntimeTest, TestCameraSettingOffersTestPatternCameras) {
+    for (auto [nSetting, nOption, nExpected] :
+         {std::tuple{2, 0, 2}, std::tuple{0, 1, 1}, std::tuple{1, 3, 3}, std::tuple{0, 0, 0}}) {
+        runtime.reset();
+        WriteFileText(Ini(), "[Settings]\r\nPort=0\r\nTestCamera=" + std::to_string(nSetting) +
+                                 "\r\n");
+        RuntimeOptions options;
+        options.cDataFolder = dir.Path();
+        options.cBindAddress = "127.0.0.1";
+        options.nTestCameras = nOption;
+        options.fRealCameras = false;
+        options.pClock = &clock;
+        options.pPower = &power;
+        runtime = std::make_unique<ServerRuntime>(options);
+        ASSERT_EQ(runtime->Start(), 0u);
+        EXPECT_EQ(runtime->Cameras().size(), size_t(nExpected)) << nSetting << " " << nOption;
+        EXPECT_EQ(Key(Ini(), "testcam:0", "Name"), nExpected > 0 ? "Brindle Test Camera" : "");
+    }
+}
+
 TEST_F(RuntimeTest, PasswordIsStoredScrambledWithItsStampAndReadBack) {
     ASSERT_EQ(WritePassword(Ini(), "s3cret", 0x01DC0102030405ull), 0u);
     std::string stored = Key(Ini(), "Settings", "Passwd");

@@ -7,9 +7,11 @@
 #include "common/settings.h"
 #include "imagestore/image_list.h"
 #include "platform/file_io.h"
+#include "server/app/host_options.h"
 #include "server/capture/camera_list.h"
 #include "server/capture/stamp_font.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace brindle {
@@ -34,8 +36,11 @@ void ServerRuntime::MakeBackend() {
         v4l2Backend_ = std::make_unique<V4l2Backend>();
         combined_.Add(v4l2Backend_.get());
     }
-    if (options_.nTestCameras > 0) {
-        testBackend_ = std::make_unique<TestCameraBackend>(options_.nTestCameras, clock_);
+    // "--test-camera N" or "TestCamera=N" in [Settings], whichever asks for more.
+    const int nTestCameras = std::clamp<int>(
+        std::max<int64_t>(options_.nTestCameras, settings_.nTestCamera), 0, TEST_CAMERAS_MAX);
+    if (nTestCameras > 0) {
+        testBackend_ = std::make_unique<TestCameraBackend>(nTestCameras, clock_);
         combined_.Add(testBackend_.get());
     }
     backend_ = &combined_;
