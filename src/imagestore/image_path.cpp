@@ -189,8 +189,7 @@ uint32_t CreateImagePath(const ImageTree& tree, const SystemTime& st, std::strin
     return 0;
 }
 
-uint32_t SaveImageFile(const ImageTree& tree, const SystemTime& st, const void* data,
-                       size_t size) {
+uint32_t SaveImageFile(const ImageTree& tree, const SystemTime& st, const void* data, size_t size) {
     if (!IsValidTime(st))
         return ERROR_INVALID_PARAMETER_CODE;
     std::string camera, path;

@@ -215,9 +215,9 @@ TEST(ImageFile, LeftoversOfBothLayoutsAndOnlyThemGoAtStart) {
     TempDir tmp;
     const std::vector<std::string> leftovers = {
         "cam/.partial/.120000-000.jpg.tmpAb3dE9",     // BrindleHost image
-        ".cam.lst.tmp0a1B2c",                          // BrindleHost list file
+        ".cam.lst.tmp0a1B2c",                         // BrindleHost list file
         "srv/cam/.partial/.120000-000.jpg.tmpZZZZZZ", // BrindleView image
-        "srv/.cam.lst.tmpq1w2e3",                      // BrindleView list file
+        "srv/.cam.lst.tmpq1w2e3",                     // BrindleView list file
     };
     const std::vector<std::string> kept = {
         "cam/20240301/120000-000.jpg", "cam.lst", ".hidden", "srv/cam/20240301/.x.tmp123456x",

@@ -100,8 +100,8 @@ TEST_F(RuntimeTest, TestCameraSettingOffersTestPatternCameras) {
     for (auto [nSetting, nOption, nExpected] :
          {std::tuple{2, 0, 2}, std::tuple{0, 1, 1}, std::tuple{1, 3, 3}, std::tuple{0, 0, 0}}) {
         runtime.reset();
-        WriteFileText(Ini(), "[Settings]\r\nPort=0\r\nTestCamera=" + std::to_string(nSetting) +
-                                 "\r\n");
+        WriteFileText(Ini(),
+                      "[Settings]\r\nPort=0\r\nTestCamera=" + std::to_string(nSetting) + "\r\n");
         RuntimeOptions options;
         options.cDataFolder = dir.Path();
         options.cBindAddress = "127.0.0.1";
