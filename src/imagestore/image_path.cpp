@@ -1,9 +1,9 @@
 #include "imagestore/image_path.h"
 
 #include "common/error_codes.h"
-#include "platform/file_io.h"
-#include "platform/os_error.h"
-#include "platform/unique_fd.h"
+#include "common/file_io.h"
+#include "common/os_error.h"
+#include "common/unique_fd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 namespace brindle {
-
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "imagestore/list_worker.h"
 
 #include "common/error_codes.h"
+#include "common/file_io.h"
+#include "common/os_error.h"
 #include "imagestore/image_path.h"
-#include "platform/file_io.h"
-#include "platform/os_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,12 +11,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace brindle {
-
 
 namespace {
 

@@ -14,7 +14,7 @@
 // disk).
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 #include "platform/clock.h"
 
 #include <atomic>
@@ -46,8 +46,7 @@ struct ListingJob {
 // The run renames it to `listPath` once every line is written, so the list
 // file appears only whole; a run that ends early removes it. False when the
 // files cannot be made (nothing is left behind then).
-bool OpenListFile(const std::string& listPath, ListingJob& job, UniqueFd& writer,
-                  UniqueFd& reader);
+bool OpenListFile(const std::string& listPath, ListingJob& job, UniqueFd& writer, UniqueFd& reader);
 
 // What one run did, for tests, benchmarks and the curious.
 struct ListingStats {
@@ -60,8 +59,8 @@ struct ListingStats {
 
 // Runs both passes on the calling thread. `listFd` is the list file opened
 // for writing (borrowed; -1 runs the cleanup only). `listWritten`, when
-// given, is set once every line is written (and the list file is in place). `stop` ends the run early
-// between two entries (what is removed stays removed).
+// given, is set once every line is written (and the list file is in place). `stop` ends the run
+// early between two entries (what is removed stays removed).
 ListingStats RunListing(const ListingJob& job, int listFd, const std::atomic<bool>& stop,
                         std::atomic<bool>* listWritten = nullptr);
 

@@ -1,19 +1,19 @@
-#include "platform/file_io.h"
+#include "common/file_io.h"
 
 #include "common/error_codes.h"
-#include "platform/os_error.h"
-#include "platform/unique_fd.h"
+#include "common/os_error.h"
+#include "common/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
-#include <random>
-#include <vector>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace brindle {
 

@@ -2,11 +2,11 @@
 
 #include "common/error_codes.h"
 #include "common/error_text.h"
+#include "common/file_io.h"
 #include "common/font_text.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "imagestore/image_list.h"
-#include "platform/file_io.h"
 #include "server/app/host_options.h"
 #include "server/capture/camera_list.h"
 #include "server/capture/stamp_font.h"
