@@ -45,18 +45,6 @@ int64_t FirstOfLastDay(const ViewerEntry& entry) {
     return i;
 }
 
-// Creates a fresh list file (an old one, or a link in its place, is removed
-// first) and opens it once for the worker to write and once for reading.
-bool OpenListFile(const std::string& path, UniqueFd& writer, UniqueFd& reader) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        return false;
-    writer.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!writer)
-        return false;
-    reader.Reset(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    return reader.Valid();
-}
-
 // Steps 3 and on of a new listing: the start point, the list file and the worker.
 void StartListing(ViewerEntry& entry, const ImageTree& tree, int nDays, const Clock& clock) {
     int64_t nStartIndex = 0;
@@ -75,7 +63,7 @@ void StartListing(ViewerEntry& entry, const ImageTree& tree, int nDays, const Cl
     job.nThreshold = ThresholdDay(clock.LocalNow(), nDays);
     job.nStartDay = nStartDay;
     UniqueFd writer, reader;
-    if (!OpenListFile(listPath, writer, reader)) {
+    if (!OpenListFile(listPath, job, writer, reader)) {
         entry.nListError = MapErrno(errno);
         return;
     }

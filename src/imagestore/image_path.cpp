@@ -1,11 +1,13 @@
 #include "imagestore/image_path.h"
 
 #include "common/error_codes.h"
+#include "common/file_io.h"
 #include "common/os_error.h"
 #include "common/unique_fd.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +31,27 @@ void AppendLevel(std::string& path, std::string_view name) {
     if (path.empty() || path.back() != '/')
         path += '/';
     path += name;
+}
+
+// The names of the folders in `folder` that may be camera or server levels:
+// no day folders, no hidden folders, no links.
+std::vector<std::string> SubFolders(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return names;
+    while (struct dirent* e = ::readdir(dir)) {
+        std::string_view name = e->d_name;
+        if (name.empty() || name.front() == '.' ||
+            (name.size() == 8 && name.find_first_not_of("0123456789") == std::string_view::npos))
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(st.st_mode))
+            names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 // mkdir that treats an existing folder as success.
@@ -165,29 +188,37 @@ uint32_t CreateImagePath(const ImageTree& tree, const SystemTime& st, std::strin
     return 0;
 }
 
-uint32_t SaveImageFile(const std::string& path, const void* data, size_t size) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
-    if (!fd)
-        return LastOsError();
-    const char* p = static_cast<const char*>(data);
-    size_t left = size;
-    uint32_t rc = 0;
-    while (left > 0) {
-        ssize_t n = ::write(fd.Get(), p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            rc = n < 0 ? LastOsError() : ERROR_DISK_FULL_CODE;
-            break;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    if (::close(fd.Release()) != 0 && rc == 0)
-        rc = LastOsError();
+uint32_t SaveImageFile(const ImageTree& tree, const SystemTime& st, const void* data, size_t size) {
+    if (!IsValidTime(st))
+        return ERROR_INVALID_PARAMETER_CODE;
+    std::string camera, path;
+    uint32_t rc = CameraFolderPath(tree, camera);
+    if (rc == 0)
+        rc = ImageFilePath(tree, ImageKeyFromTime(st), path);
     if (rc != 0)
-        ::unlink(path.c_str());
+        return rc;
+    const std::string temp = camera + '/' + IMAGE_TEMP_FOLDER;
+    const std::string_view bytes(static_cast<const char*>(data), size);
+    // The folders exist for every image of a day but the first; only when
+    // one is missing are they made and the image written again.
+    rc = WriteFileVia(temp, path, bytes);
+    if (rc == ERROR_FILE_NOT_FOUND_CODE && (rc = CreateImagePath(tree, st, path)) == 0)
+        rc = WriteFileVia(temp, path, bytes);
     return rc;
+}
+
+void RemoveLeftoverImageTemps(const std::string& cFolder) {
+    // BrindleHost: <folder>/<camera>/.partial; BrindleView:
+    // <folder>/<server>/<camera>/.partial. List files sit beside the camera
+    // folders, so their temporary files too.
+    RemoveLeftoverTempFiles(cFolder);
+    for (const std::string& first : SubFolders(cFolder)) {
+        const std::string level = cFolder + '/' + first;
+        RemoveLeftoverTempFiles(level);
+        RemoveLeftoverTempFiles(level + '/' + IMAGE_TEMP_FOLDER);
+        for (const std::string& second : SubFolders(level))
+            RemoveLeftoverTempFiles(level + '/' + second + '/' + IMAGE_TEMP_FOLDER);
+    }
 }
 
 uint32_t ReadImageFile(const std::string& path, std::vector<uint8_t>& data, size_t maxSize) {

@@ -100,10 +100,25 @@ uint32_t ImageFilePath(const ImageTree& tree, uint64_t key, std::string& path);
 // the mapped errno of the failing mkdir.
 uint32_t CreateImagePath(const ImageTree& tree, const SystemTime& st, std::string& path);
 
-// Writes a whole image file, replacing an old one. A failed or short write
-// removes the partial file, so that no truncated JPEG stays in the store.
-// A symbolic link at `path` is not followed.
-uint32_t SaveImageFile(const std::string& path, const void* data, size_t size);
+// The hidden folder in each camera folder that holds images while they are
+// being written. Listings and the cleanup walk only day folders, so a file
+// here is never offered as an image.
+inline constexpr char IMAGE_TEMP_FOLDER[] = ".partial";
+
+// Stores the image captured at `st` whole: its bytes go to a temporary file
+// in the camera folder's IMAGE_TEMP_FOLDER, are flushed to disk and only then
+// renamed to their place in the day folder, replacing an old image of the
+// same name (a symbolic link there is replaced, never followed). So an image
+// name stands for a complete JPEG even after a crash or a power loss. Makes
+// the folders that are missing, as CreateImagePath does. Fails as
+// CreateImagePath, or with the mapped errno of the failing write; nothing is
+// left behind then.
+uint32_t SaveImageFile(const ImageTree& tree, const SystemTime& st, const void* data, size_t size);
+
+// Removes what an interrupted write left in the image folder: temporary image
+// files of the camera folders (in BrindleHost's and BrindleView's layout
+// alike) and temporary list files. Run at start, before anything is saved.
+void RemoveLeftoverImageTemps(const std::string& cFolder);
 
 // Reads a whole image file of at most `maxSize` bytes into `data` (resized to
 // the file size). A larger file fails with ERROR_BUFFER_OVERFLOW_CODE before

@@ -1,6 +1,7 @@
 #include "imagestore/list_worker.h"
 
 #include "common/error_codes.h"
+#include "common/file_io.h"
 #include "common/os_error.h"
 #include "imagestore/image_path.h"
 
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace brindle {
@@ -209,6 +211,26 @@ uint32_t ThresholdDay(const SystemTime& now, int nDays) {
     return static_cast<uint32_t>(year) * 10000u + month * 100u + day;
 }
 
+bool OpenListFile(const std::string& listPath, ListingJob& job, UniqueFd& writer,
+                  UniqueFd& reader) {
+    if (::unlink(listPath.c_str()) != 0 && errno != ENOENT)
+        return false;
+    std::string temp;
+    int fd = -1;
+    if (CreateTempFileFor(listPath, temp, fd) != 0)
+        return false;
+    writer.Reset(fd);
+    reader.Reset(::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!reader) {
+        writer.Reset();
+        ::unlink(temp.c_str());
+        return false;
+    }
+    job.cListPath = listPath;
+    job.cListTempPath = std::move(temp);
+    return true;
+}
+
 ListingStats RunListing(const ListingJob& job, int listFd, const std::atomic<bool>& stop,
                         std::atomic<bool>* listWritten) {
     ListingStats stats;
@@ -233,6 +255,12 @@ ListingStats RunListing(const ListingJob& job, int listFd, const std::atomic<boo
     out.Flush();
     stats.nLines = out.Lines();
     stats.rcList = out.Error();
+    if (!job.cListTempPath.empty()) {
+        if (stats.rcList == 0 && !stop.load(std::memory_order_relaxed))
+            stats.rcList = CommitTempFile(listFd, job.cListTempPath, job.cListPath);
+        else
+            ::unlink(job.cListTempPath.c_str());
+    }
     if (listWritten != nullptr)
         listWritten->store(true, std::memory_order_release);
 

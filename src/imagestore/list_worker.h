@@ -34,7 +34,19 @@ struct ListingJob {
     std::string cCameraPath; // P
     uint32_t nThreshold = 0; // T: day folders below it are removed; 0 removes nothing
     uint32_t nStartDay = 0;  // S: day folders below it are not listed; 0 lists all
+    // When set, the list is written to the temporary file cListTempPath and
+    // renamed to cListPath once it is whole (see OpenListFile).
+    std::string cListPath = {};
+    std::string cListTempPath = {};
 };
+
+// Starts a new list file for `listPath`: removes the old one (or a link in
+// its place), then creates a temporary file beside it, opened once for the
+// worker to write and once for reading, and records both names in `job`.
+// The run renames it to `listPath` once every line is written, so the list
+// file appears only whole; a run that ends early removes it. False when the
+// files cannot be made (nothing is left behind then).
+bool OpenListFile(const std::string& listPath, ListingJob& job, UniqueFd& writer, UniqueFd& reader);
 
 // What one run did, for tests, benchmarks and the curious.
 struct ListingStats {
@@ -47,8 +59,8 @@ struct ListingStats {
 
 // Runs both passes on the calling thread. `listFd` is the list file opened
 // for writing (borrowed; -1 runs the cleanup only). `listWritten`, when
-// given, is set once every line is written. `stop` ends the run early
-// between two entries (what is removed stays removed).
+// given, is set once every line is written (and the list file is in place). `stop` ends the run
+// early between two entries (what is removed stays removed).
 ListingStats RunListing(const ListingJob& job, int listFd, const std::atomic<bool>& stop,
                         std::atomic<bool>* listWritten = nullptr);
 

@@ -157,7 +157,7 @@ TEST_F(CameraListTest, DefaultsAndClampsOfTheCameraSettings) {
     EXPECT_EQ(clamped.nCycle, 1);
     EXPECT_EQ(clamped.nQuality, 100);
     EXPECT_EQ(clamped.nSensitivity, 9);
-    EXPECT_EQ(clamped.nDays, 1);
+    EXPECT_EQ(clamped.nDays, 0); // 0 keeps every image; it is no value to correct
     EXPECT_EQ(clamped.fSend, 1);
     EXPECT_EQ(Key("/dev/c", "Format"), "1"); // written back
     EXPECT_EQ(Key("/dev/c", "Time"), "4");
@@ -169,6 +169,7 @@ TEST_F(CameraListTest, DefaultsAndClampsOfTheCameraSettings) {
     ASSERT_EQ(SaveCameraSettings(changed, file_), 0u);
     EXPECT_EQ(Key("/dev/c", "Use"), "Yes");
     EXPECT_EQ(Key("/dev/c", "Cycle"), "5");
+    EXPECT_EQ(Key("/dev/c", "Days"), "0");
 }
 
 TEST(CameraFolderNameTest, BlanksBecomeUnderscoresAndUnsafeCharactersGo) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
@@ -126,48 +127,111 @@ TEST(ImageTree, WriterCreatesMissingFoldersButNotTheImageFolder) {
               ERROR_INVALID_PARAMETER_CODE);
 }
 
-TEST(ImageFile, SaveReplacesAndReadsBackWhole) {
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ImageFile, SaveMakesTheFoldersReplacesWholeAndLeavesNoLitter) {
     TempDir tmp;
-    const std::string path = tmp.File("a.jpg");
+    const ImageTree tree{tmp.Path(), "srv", "cam"};
+    const SystemTime st = TimeOf(2024, 3, 1, 12, 0, 0, 5);
     const std::string big(100000, 'j');
-    ASSERT_EQ(SaveImageFile(path, big.data(), big.size()), 0u);
-    ASSERT_EQ(SaveImageFile(path, "short", 5), 0u);
+    ASSERT_EQ(SaveImageFile(tree, st, big.data(), big.size()), 0u);
+    ASSERT_EQ(SaveImageFile(tree, st, "short", 5), 0u);
+    const std::string path = tmp.File("srv/cam/20240301/120000-005.jpg");
     std::vector<uint8_t> data;
     ASSERT_EQ(ReadImageFile(path, data), 0u);
     EXPECT_EQ(std::string(data.begin(), data.end()), "short");
+    EXPECT_EQ(Names(tmp.File("srv/cam/20240301")), std::vector<std::string>{"120000-005.jpg"});
+    EXPECT_EQ(Names(tmp.File("srv/cam/.partial")), std::vector<std::string>{});
+
     EXPECT_EQ(ReadImageFile(path, data, 4), ERROR_BUFFER_OVERFLOW_CODE);
     EXPECT_EQ(ReadImageFile(tmp.File("missing.jpg"), data), ERROR_FILE_NOT_FOUND_CODE);
     EXPECT_EQ(ReadImageFile(tmp.Path(), data), ERROR_INVALID_PARAMETER_CODE);
+    EXPECT_EQ(SaveImageFile({tmp.File("unmounted"), "", "cam"}, st, "x", 1),
+              ERROR_FILE_NOT_FOUND_CODE);
+    EXPECT_FALSE(fs::exists(tmp.File("unmounted")));
 }
 
 TEST(ImageFile, SymbolicLinksAreNotFollowed) {
     TempDir tmp;
     WriteTreeFile(tmp.File("outside.txt"), "keep");
-    fs::create_symlink(tmp.File("outside.txt"), tmp.File("link.jpg"));
-    EXPECT_NE(SaveImageFile(tmp.File("link.jpg"), "evil", 4), 0u);
-    EXPECT_EQ(ReadFileText(tmp.File("outside.txt")), "keep");
+    WriteTreeFile(tmp.File("cam/20240301/x"));
+    const std::string link = tmp.File("cam/20240301/120000-000.jpg");
+    fs::create_symlink(tmp.File("outside.txt"), link);
     std::vector<uint8_t> data;
-    EXPECT_NE(ReadImageFile(tmp.File("link.jpg"), data), 0u);
+    EXPECT_NE(ReadImageFile(link, data), 0u);
+    // The image takes the link's place; the link's target is not written.
+    ASSERT_EQ(SaveImageFile({tmp.Path(), "", "cam"}, TimeOf(2024, 3, 1, 12), "image", 5), 0u);
+    EXPECT_FALSE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFileText(link), "image");
+    EXPECT_EQ(ReadFileText(tmp.File("outside.txt")), "keep");
 }
 
-TEST(ImageFile, ShortWriteLeavesNoTruncatedImage) {
-    // A file size limit makes the kernel stop the write part way, as a full
-    // disk would; done in a child so the limit stays there.
-    TempDir tmp;
-    const std::string path = tmp.File("a.jpg");
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit lim = {4096, 4096};
-        ::setrlimit(RLIMIT_FSIZE, &lim);
-        const std::string big(100000, 'j');
-        const uint32_t rc = SaveImageFile(path, big.data(), big.size());
-        ::_exit(rc != 0 && ::access(path.c_str(), F_OK) != 0 ? 0 : 1);
+// A process that dies in the middle of writing an image, or a write that
+// fails part way, leaves no cut image under an image name: the old image of
+// that name stays whole, and what is left of the new one is cleared at the
+// next start. The kernel's file size limit stops the write part way; with
+// SIGXFSZ at its default it kills the writer there, as a crash would.
+TEST(ImageFile, AnInterruptedSaveLeavesNoCutImage) {
+    for (bool fKilled : {true, false}) {
+        SCOPED_TRACE(fKilled ? "killed while writing" : "write failed");
+        TempDir tmp;
+        const ImageTree tree{tmp.Path(), "", "cam"};
+        const SystemTime st = TimeOf(2024, 3, 1, 12);
+        const std::string path = tmp.File("cam/20240301/120000-000.jpg");
+        ASSERT_EQ(SaveImageFile(tree, st, "old", 3), 0u);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::signal(SIGXFSZ, fKilled ? SIG_DFL : SIG_IGN);
+            struct rlimit noCore = {0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            struct rlimit lim = {4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &lim);
+            const std::string big(100000, 'j');
+            ::_exit(SaveImageFile(tree, st, big.data(), big.size()) != 0 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        if (fKilled)
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+        else
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(ReadFileText(path), "old");
+        EXPECT_EQ(Names(tmp.File("cam/20240301")), std::vector<std::string>{"120000-000.jpg"});
+        EXPECT_EQ(Names(tmp.File("cam/.partial")).size(), fKilled ? 1u : 0u);
+
+        RemoveLeftoverImageTemps(tmp.Path());
+        EXPECT_EQ(Names(tmp.File("cam/.partial")), std::vector<std::string>{});
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(ImageFile, LeftoversOfBothLayoutsAndOnlyThemGoAtStart) {
+    TempDir tmp;
+    const std::vector<std::string> leftovers = {
+        "cam/.partial/.120000-000.jpg.tmpAb3dE9",     // BrindleHost image
+        ".cam.lst.tmp0a1B2c",                         // BrindleHost list file
+        "srv/cam/.partial/.120000-000.jpg.tmpZZZZZZ", // BrindleView image
+        "srv/.cam.lst.tmpq1w2e3",                     // BrindleView list file
+    };
+    const std::vector<std::string> kept = {
+        "cam/20240301/120000-000.jpg", "cam.lst", ".hidden", "srv/cam/20240301/.x.tmp123456x",
+        "srv/cam.lst.tmpABCDEF",
+    };
+    for (const std::string& name : leftovers)
+        WriteTreeFile(tmp.File(name));
+    for (const std::string& name : kept)
+        WriteTreeFile(tmp.File(name));
+    RemoveLeftoverImageTemps(tmp.Path());
+    for (const std::string& name : leftovers)
+        EXPECT_FALSE(fs::exists(tmp.File(name))) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(fs::exists(tmp.File(name))) << name;
 }
 
 } // namespace

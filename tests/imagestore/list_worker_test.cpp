@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <set>
 
@@ -17,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadFileText;
 using test::TempDir;
+using test::WriteFileText;
 using test::WriteTreeFile;
 
 SystemTime Day(int y, int m, int d) {
@@ -177,15 +179,45 @@ TEST(ListWorker, RunsInTheBackgroundAndReportsWhenWritten) {
     WriteTreeFile(cam + "/20240101/120000-000.jpg");
     WriteTreeFile(cam + "/20240301/120000-000.jpg");
     const std::string list = tmp.File("cam.lst");
-    UniqueFd fd(::open(list.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    std::unique_ptr<ListWorker> worker = ListWorker::Start({cam, 20240201, 0}, std::move(fd));
+    WriteFileText(list, "an old list\r\n");
+    ListingJob job{cam, 20240201, 0};
+    UniqueFd writer, reader;
+    ASSERT_TRUE(OpenListFile(list, job, writer, reader));
+    EXPECT_FALSE(fs::exists(list)) << "the old list goes at once";
+    std::unique_ptr<ListWorker> worker = ListWorker::Start(job, std::move(writer));
     ASSERT_NE(worker, nullptr);
     worker->Wait();
     EXPECT_TRUE(worker->ListWritten());
     EXPECT_TRUE(worker->Done());
     EXPECT_EQ(worker->Stats().nLines, 1u);
     EXPECT_EQ(worker->Stats().nDaysRemoved, 1u);
-    EXPECT_EQ(ReadFileText(list), cam + "/20240301/120000-000.jpg\r\n");
+    const std::string expected = cam + "/20240301/120000-000.jpg\r\n";
+    EXPECT_EQ(ReadFileText(list), expected);
+    // The reader opened before the run sees the same list.
+    std::string read(expected.size() + 1, '\0');
+    EXPECT_EQ(::read(reader.Get(), read.data(), read.size()), ssize_t(expected.size()));
+    EXPECT_EQ(Entries(tmp.Path()), (std::set<std::string>{"cam", "cam.lst"}));
+}
+
+// The list file appears under its name only whole: while it is written it
+// has a temporary name, and a run stopped part way leaves neither.
+TEST(ListWorker, TheListFileAppearsOnlyWhole) {
+    TempDir tmp;
+    const std::string cam = tmp.File("cam");
+    WriteTreeFile(cam + "/20240301/120000-000.jpg");
+    const std::string list = tmp.File("cam.lst");
+    for (bool fStopped : {false, true}) {
+        ListingJob job{cam, 0, 0};
+        UniqueFd writer, reader;
+        ASSERT_TRUE(OpenListFile(list, job, writer, reader));
+        EXPECT_EQ(Entries(tmp.Path()).size(), 2u) << "the camera and a hidden temporary file";
+        std::atomic<bool> stop{fStopped}, written{false};
+        RunListing(job, writer.Get(), stop, &written);
+        EXPECT_EQ(fs::exists(list), !fStopped);
+        const std::set<std::string> expected =
+            fStopped ? std::set<std::string>{"cam"} : std::set<std::string>{"cam", "cam.lst"};
+        EXPECT_EQ(Entries(tmp.Path()), expected);
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // keep-awake, resume, the hourly listing and what its host hears.
 #include "common/error_codes.h"
 #include "common/ini_file.h"
+#include "imagestore/image_list.h"
 #include "server/app/server_runtime.h"
 #include "server/connections/camera_request.h"
 #include "server/scripted_client.h"
@@ -120,6 +121,28 @@ TEST_F(RuntimeTest, SettingsAreClampedAndCryptIsWrittenBack) {
     EXPECT_TRUE(s.fNoSleep);
     EXPECT_EQ(s.nDebug, 4u);
     EXPECT_EQ(runtime->PacketMax(), 1024u);
+}
+
+// "TestCamera=N" offers N test-pattern cameras as "--test-camera N" does;
+// the larger of the two counts.
+TEST_F(RuntimeTest, TestCameraSettingOffersTestPatternCameras) {
+    for (auto [nSetting, nOption, nExpected] :
+         {std::tuple{2, 0, 2}, std::tuple{0, 1, 1}, std::tuple{1, 3, 3}, std::tuple{0, 0, 0}}) {
+        runtime.reset();
+        WriteFileText(Ini(),
+                      "[Settings]\r\nPort=0\r\nTestCamera=" + std::to_string(nSetting) + "\r\n");
+        RuntimeOptions options;
+        options.cDataFolder = dir.Path();
+        options.cBindAddress = "127.0.0.1";
+        options.nTestCameras = nOption;
+        options.fRealCameras = false;
+        options.pClock = &clock;
+        options.pPower = &power;
+        runtime = std::make_unique<ServerRuntime>(options);
+        ASSERT_EQ(runtime->Start(), 0u);
+        EXPECT_EQ(runtime->Cameras().size(), size_t(nExpected)) << nSetting << " " << nOption;
+        EXPECT_EQ(Key(Ini(), "testcam:0", "Name"), nExpected > 0 ? "Brindle Test Camera" : "");
+    }
 }
 
 TEST_F(RuntimeTest, PasswordIsStoredScrambledWithItsStampAndReadBack) {
@@ -315,7 +338,13 @@ TEST_F(RuntimeTest, EveryHourRemovesTheDayThatHasPassedRetention) {
     TickAfter(50);
     struct stat st {};
     ASSERT_TRUE(WaitUntil([&] { return ::stat((camera + "/20260101").c_str(), &st) != 0; }));
-    TickAfter(50); // reads the rest of the list
+    // The folder is gone a moment before the run that removed it is over, and
+    // a new hour starts no run while the last one still goes: tick on until
+    // the list is read and the worker has ended.
+    ASSERT_TRUE(WaitUntil([&] {
+        TickAfter(50);
+        return !IsListing(runtime->Viewers().at(0));
+    }));
 
     // An hour later the day that has meanwhile passed retention goes too.
     ::mkdir((camera + "/20260219").c_str(), 0700);

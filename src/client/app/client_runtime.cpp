@@ -5,6 +5,7 @@
 #include "client/connections/client_context.h"
 #include "client/connections/client_thread.h"
 #include "common/error_text.h"
+#include "common/file_io.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "imagestore/image_list.h"
@@ -233,6 +234,9 @@ int RunHeadlessClient(const ClientOptions& options) {
     ctx.cDataFolder = dataFolder;
     ctx.cSettingsFile = dataFolder + "/BrindleView.ini";
     ctx.cSaveFolder = SaveFolderOf(settings, dataFolder);
+    // What a crash left half-written goes before anything is written.
+    RemoveLeftoverTempFiles(dataFolder);
+    RemoveLeftoverImageTemps(ctx.cSaveFolder);
     ctx.fSave = settings.fSave != 0;
     ctx.pHost = &host;
     ctx.pNetwork = &network;

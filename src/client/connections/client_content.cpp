@@ -205,10 +205,9 @@ void ClientLink::SaveImage(const ImageRecord& record, const std::string& cName2,
     ImageTree tree;
     tree.cFolder = ctx_.cSaveFolder.empty() ? ctx_.cDataFolder : ctx_.cSaveFolder;
     uint32_t rc = ERROR_INVALID_PARAMETER_CODE;
-    std::string path;
-    if (SafeFolderLevel(psp_.cAddress, tree.cServer) && SafeFolderLevel(cName2, tree.cCamera) &&
-        (rc = CreateImagePath(tree, FileTimeToSystemTime(record.nFileTime), path)) == 0)
-        rc = SaveImageFile(path, record.jpeg.data(), record.jpeg.size());
+    if (SafeFolderLevel(psp_.cAddress, tree.cServer) && SafeFolderLevel(cName2, tree.cCamera))
+        rc = SaveImageFile(tree, FileTimeToSystemTime(record.nFileTime), record.jpeg.data(),
+                           record.jpeg.size());
     if (rc != 0)
         LogWrite("サーバ%sの%s保存失敗\r\n", Address(), cWhat.c_str());
 }

@@ -10,12 +10,6 @@
 
 namespace brindle {
 
-namespace {
-
-constexpr uint32_t CYCLE_SECONDS_MAX = INT32_MAX / 1000;
-
-} // namespace
-
 void ServerRuntime::Tick() {
     if (!fStarted_ || fClosing_ || fTimerBusy_)
         return;
@@ -68,7 +62,7 @@ void ServerRuntime::ApplyChange(const PendingChange& change) {
     s.nFormat = static_cast<int>(r.nFormat);
     // The cycle runs on a 32-bit millisecond clock, and both numbers are
     // stored signed: larger values would wrap.
-    s.nCycle = static_cast<int>(std::min<uint32_t>(r.nCycle, CYCLE_SECONDS_MAX));
+    s.nCycle = static_cast<int>(std::min<uint32_t>(r.nCycle, CYCLE_MAX_SECONDS));
     s.nSensitivity = static_cast<int>(r.nSensitivity);
     s.nQuality = static_cast<int>(r.nQuality);
     s.nTime = static_cast<int>(r.nTime);

@@ -2,13 +2,16 @@
 
 #include "common/error_codes.h"
 #include "common/error_text.h"
+#include "common/file_io.h"
 #include "common/font_text.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "imagestore/image_list.h"
+#include "server/app/host_options.h"
 #include "server/capture/camera_list.h"
 #include "server/capture/stamp_font.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace brindle {
@@ -31,8 +34,11 @@ void ServerRuntime::MakeBackend() {
         v4l2Backend_ = std::make_unique<V4l2Backend>();
         combined_.Add(v4l2Backend_.get());
     }
-    if (options_.nTestCameras > 0) {
-        testBackend_ = std::make_unique<TestCameraBackend>(options_.nTestCameras, clock_);
+    // "--test-camera N" or "TestCamera=N" in [Settings], whichever asks for more.
+    const int nTestCameras = std::clamp<int>(
+        std::max<int64_t>(options_.nTestCameras, settings_.nTestCamera), 0, TEST_CAMERAS_MAX);
+    if (nTestCameras > 0) {
+        testBackend_ = std::make_unique<TestCameraBackend>(nTestCameras, clock_);
         combined_.Add(testBackend_.get());
     }
     backend_ = &combined_;
@@ -44,6 +50,9 @@ uint32_t ServerRuntime::Start() {
     ReadServerSettings(cSettingsFile_, options_.cDataFolder, settings_);
     g_nDebug.store(settings_.nDebug);
     EnsureImageFolder();
+    // What a crash left half-written goes before anything is written.
+    RemoveLeftoverTempFiles(options_.cDataFolder);
+    RemoveLeftoverImageTemps(settings_.cFolder);
 
     shared_ = std::make_unique<ServerShared>(settings_.nMaxImage);
     shared_->dropObserver = &bridge_;

@@ -97,6 +97,7 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     uint32_t QueueCapacity();
     // The "Packet" setting as the connections use it.
     uint32_t PacketMax() const { return context_->PacketMax(); }
+    const std::vector<ViewerEntry>& Viewers() const { return viewers_; }
 
   private:
     struct PendingChange {

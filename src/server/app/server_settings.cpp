@@ -60,6 +60,7 @@ void ReadServerSettings(const std::string& file, const std::string& dataFolder,
     settings.nTop = static_cast<int32_t>(ReadNumber(file, "Top", SETTING_SIGNED, 0));
     settings.nPacket = std::clamp<uint32_t>(ReadNumber(file, "Packet", 0, 65536), 1024, 65536);
     settings.nMaxImage = std::clamp<uint32_t>(ReadNumber(file, "MaxImage", 0, 256), 1, 256);
+    settings.nTestCamera = ReadNumber(file, "TestCamera", 0, 0);
 }
 
 uint32_t WriteCryptAndNoSleep(const std::string& file, uint32_t nCrypt, bool fNoSleep) {

@@ -26,6 +26,7 @@ struct ServerSettings {
     uint32_t nPacket = 65536; // "Packet": 1024-65536
     uint32_t nMaxImage = 256; // "MaxImage": 1-256
     uint32_t nDebug = 0;      // "Debug", hexadecimal
+    uint32_t nTestCamera = 0; // "TestCamera": built-in test-pattern cameras to offer
 };
 
 // Reads every key. "Folder" falls back to `dataFolder`; "Crypt" is brought

@@ -16,6 +16,7 @@
 
 #include <QFont>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ namespace brindle {
 // Texts of the settings record hold at most this many bytes (the 260-byte
 // fields of the settings file, less the terminator).
 inline constexpr size_t CAMERA_TEXT_MAX = 259;
+
+// The longest cycle in seconds, wherever a cycle comes in (settings file,
+// client request): cycle x 1000 stays a positive 32-bit millisecond count,
+// so it fits the 32-bit tick and any signed sum.
+inline constexpr uint32_t CYCLE_MAX_SECONDS = INT32_MAX / 1000;
 
 // The settings record of one camera.
 struct CameraSettings {

@@ -308,7 +308,9 @@ uint32_t Clamp(uint32_t nValue, uint32_t nMinimum, uint32_t nMaximum) {
 }
 
 // The keys the user sets, with their defaults; out-of-range values are
-// clamped, and a corrected "Format" or "Time" is written back.
+// clamped, and a corrected "Format" or "Time" is written back. "Days" = 0 is a
+// valid value (keep every image) and stays 0: only the window's field keeps a
+// typed value at 1 or more.
 void ReadUserSettings(CameraSettings& settings, const SectionIo& io) {
     settings.fUse = io.ReadYesNo("Use");
     settings.fPreview = io.ReadYesNo("Preview");
@@ -321,7 +323,7 @@ void ReadUserSettings(CameraSettings& settings, const SectionIo& io) {
     settings.nFormat = nClamped < 0 ? 0 : nClamped;
     if (settings.nFormat != nFormat)
         io.WriteUnsigned("Format", uint32_t(settings.nFormat));
-    settings.nDays = int(Clamp(io.ReadUnsigned("Days", 31), 1, INT32_MAX));
+    settings.nDays = int(Clamp(io.ReadUnsigned("Days", 31), 0, INT32_MAX));
     settings.nSensitivity = int(Clamp(io.ReadUnsigned("Sensitivity", 5), 0, 9));
     settings.nQuality = int(Clamp(io.ReadUnsigned("Quality", 25), 0, 100));
     settings.nCycle = int(Clamp(io.ReadUnsigned("Cycle", 60), 1, CYCLE_MAX_SECONDS));

@@ -120,19 +120,10 @@ bool CandidateUseKnown(int nState, bool& fUse) {
     return fUse == ((NextChangeState(nState, false) & CHANGE_USE_CANDIDATE) != 0);
 }
 
-// The day folder exists for all images of a day but the first, so the file
-// is written straight away; only when its folder is missing are the camera
-// and day folders made, and the file written again.
 void SaveImage(const CameraEntry& camera, int nCamera, FrameCycleContext& context,
                const SystemTime& time, const uint8_t* data, size_t nSize) {
     ImageTree tree{context.imageFolder, std::string(), camera.settings.cName2};
-    std::string path;
-    if (!IsValidTime(time) || ImageFilePath(tree, ImageKeyFromTime(time), path) != 0)
-        return;
-    uint32_t nError = SaveImageFile(path, data, nSize);
-    if (nError == ERROR_FILE_NOT_FOUND_CODE && CreateImagePath(tree, time, path) == 0)
-        nError = SaveImageFile(path, data, nSize);
-    if (nError == 0)
+    if (SaveImageFile(tree, time, data, nSize) == 0)
         context.events.ImageSaved(nCamera);
 }
 

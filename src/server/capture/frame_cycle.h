@@ -57,9 +57,6 @@ struct PowerState {
 
 inline constexpr uint32_t RESUME_QUIET_MS = 30000;
 
-// The longest cycle in seconds: cycle x 1000 must fit the 32-bit tick.
-inline constexpr uint32_t CYCLE_MAX_SECONDS = 4000000;
-
 bool InPowerQuietTime(const PowerState& power, uint32_t nNow);
 
 // Everything the frame cycle uses besides the camera itself.
