@@ -101,7 +101,10 @@ ClientLink::Next ClientLink::FinishSettingsTransfer() {
     std::string iniText;
     ReadWholeFile(temp, SETTINGS_TRANSFER_MAX, serverText);
     IniReadFile(psp_.cServerIni, iniText);
-    CopyServerSettings(serverText, iniText);
+    if (CopyServerSettings(serverText, iniText, &psp_.fStop) < 0) {
+        ::unlink(temp.c_str());
+        return Next::Teardown;
+    }
     uint32_t rc = WriteFileAtomically(psp_.cServerIni, iniText);
     if (rc != 0)
         LogWrite("サーバ%sの設定ファイル保存に失敗(0x%08X)\r\n", Address(), rc);
@@ -111,7 +114,7 @@ ClientLink::Next ClientLink::FinishSettingsTransfer() {
     psp_.loadCameraInfo = 0;
     psp_.nSettingsChunk = -1;
     nEchoClock_ = Now();
-    LoadCameraInfo(ctx_, psp_);
+    LoadCameraInfo(ctx_, psp_, &psp_.fStop);
     psp_.fOnline = 1;
     host_.UpdateServerState(psp_);
     host_.SettingsTransferred(psp_);

@@ -166,7 +166,7 @@ void ClientLink::Start() {
     if (!fStorage_ && nFields >= 4 && psp_.dwAddress != 0 && psp_.nHostBits != 0 &&
         psp_.qwMacAddress != 0)
         Wake(NetworkOf(ctx_), psp_.nHostBits, psp_.dwAddress, psp_.qwMacAddress);
-    LoadCameraInfo(ctx_, psp_);
+    LoadCameraInfo(ctx_, psp_, &psp_.fStop);
 }
 
 // One connection attempt; true when the connect request went out.

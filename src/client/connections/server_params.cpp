@@ -9,6 +9,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <new>
 
 namespace brindle {
 
@@ -28,8 +29,8 @@ std::string TextOf(const std::optional<std::string>& value, size_t maxBytes) {
     return value->substr(0, Utf8FitLength(*value, maxBytes));
 }
 
-CameraInfo ReadCamera(std::string_view text, const std::string& section) {
-    auto get = [&](const char* key) { return IniTextGet(text, section, key); };
+CameraInfo ReadCamera(const IniIndex& ini, const std::string& section) {
+    auto get = [&](const char* key) { return ini.Get(section, key); };
     CameraInfo c;
     c.nIndex = IntOf(get("Index"), 1);
     c.nConnect = IntOf(get("Connect"), 0);
@@ -159,7 +160,11 @@ std::vector<CameraFormat> ParseFormatList(std::string_view text) {
         if (!item.Decimal32(f.nWidth) || !item.Skip('x') || !item.Decimal32(f.nHeight) ||
             !item.Skip('x') || !item.Decimal64(f.nDuration))
             break;
-        formats.push_back(f);
+        try {
+            formats.push_back(f);
+        } catch (const std::bad_alloc&) {
+            break; // the formats read so far
+        }
         if (!item.Skip('|'))
             break;
         scan = item;
@@ -167,18 +172,25 @@ std::vector<CameraFormat> ParseFormatList(std::string_view text) {
     return formats;
 }
 
-ServerIniContent ParseServerIni(std::string_view text) {
+ServerIniContent ParseServerIni(std::string_view text, const std::atomic<int32_t>* pfStop) {
     ServerIniContent content;
-    std::optional<std::string> list = IniTextGet(text, "Camera", "PathList");
+    const IniIndex ini(text);
+    std::string list = TextOf(ini.Get("Camera", "PathList"), SAVED_ENTRY_MAX);
     int32_t nId = 1;
-    for (const std::string& section : ListSplitPlain(list ? *list : std::string())) {
-        CameraInfo camera = ReadCamera(text, section);
-        camera.nCameraId = nId++;
-        content.cameras.push_back(std::move(camera));
+    try {
+        for (const std::string& section : ListSplitPlain(list)) {
+            if (pfStop != nullptr && pfStop->load() != 0)
+                break;
+            CameraInfo camera = ReadCamera(ini, section);
+            camera.nCameraId = nId++;
+            content.cameras.push_back(std::move(camera));
+        }
+    } catch (const std::bad_alloc&) {
+        // The table keeps the cameras read so far.
     }
-    content.fNoSleep = IsYes(IniTextGet(text, "Settings", "NoSleep"));
-    content.nCrypt = IntOf(IniTextGet(text, "Settings", "Crypt"), 0);
-    if (std::optional<std::string> storage = IniTextGet(text, "Settings", "Webdav")) {
+    content.fNoSleep = IsYes(ini.Get("Settings", "NoSleep"));
+    content.nCrypt = IntOf(ini.Get("Settings", "Crypt"), 0);
+    if (std::optional<std::string> storage = ini.Get("Settings", "Webdav")) {
         content.cStorage = TextOf(storage, SERVER_ADDRESS_MAX);
         content.fHasStorage = true;
     }

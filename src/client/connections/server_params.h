@@ -182,7 +182,11 @@ struct ServerIniContent {
     std::string cStorage;
     bool fHasStorage = false; // [Settings] "Webdav" was present
 };
-ServerIniContent ParseServerIni(std::string_view text);
+// One pass over the text. "PathList" is read up to SAVED_ENTRY_MAX bytes.
+// Stops early with the cameras read so far when *pfStop is set or memory
+// runs out.
+ServerIniContent ParseServerIni(std::string_view text,
+                                const std::atomic<int32_t>* pfStop = nullptr);
 
 // The camera list line: name, " [n]" when the instance number is above 1,
 // blanks to 80 characters, a tab, and the section name.
