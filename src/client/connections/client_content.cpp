@@ -166,7 +166,8 @@ void ClientLink::StoreImageRecord(const ImageRecord& record, uint16_t nType, uin
     std::string cName;
     std::string cName2;
     int32_t nIndex = 0;
-    int nCamera = record.nCameraId - 1;
+    // The id comes from the network: INT32_MIN - 1 would overflow.
+    int nCamera = record.nCameraId > 0 ? record.nCameraId - 1 : -1;
     {
         std::lock_guard<std::mutex> guard(ctx_.lock);
         if (nCamera < 0 || static_cast<size_t>(nCamera) >= psp_.cameras.size() ||

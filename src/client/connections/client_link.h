@@ -32,6 +32,7 @@ class ClientLink {
     bool Attempt();
     bool ConnectTcp();
     bool ConnectSocket();
+    void LearnEthernetAddress();
     bool PrepareStorage();
     void ReceivePasses();
     Next SendPendingRequest(bool& fSent);

@@ -202,6 +202,10 @@ bool ClientLink::ConnectTcp() {
         Pause(RETRY_PAUSE_MS);
         return false;
     }
+    // A sleeping server drops out of the neighbour table: a look-up that
+    // finds nothing must not forget the address that wakes it.
+    if (psp_.qwMacAddress == 0)
+        psp_.qwMacAddress = qwMac;
     if (dwAddress != psp_.dwAddress || nHostBits != psp_.nHostBits || qwMac != psp_.qwMacAddress)
         SavePasswd(ctx_, psp_);
     if (!socket_.Valid()) {
@@ -218,11 +222,23 @@ bool ClientLink::ConnectTcp() {
         Pause(RETRY_PAUSE_MS);
         return false;
     }
+    LearnEthernetAddress();
     timeval tv{0, static_cast<suseconds_t>(SOCKET_TIMEOUT_MS * 1000)};
     ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(socket_.Get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     psp_.conn.nSocket = socket_.Get();
     return true;
+}
+
+// Right after a connect the neighbour table holds the server even when the
+// look-up before it found nothing.
+void ClientLink::LearnEthernetAddress() {
+    uint64_t qwMac = 0;
+    if (NetworkOf(ctx_).EthernetAddress(psp_.dwAddress, qwMac) != 0 || qwMac == 0 ||
+        qwMac == psp_.qwMacAddress)
+        return;
+    psp_.qwMacAddress = qwMac;
+    SavePasswd(ctx_, psp_);
 }
 
 // Connects without blocking past a stop request, then leaves the socket

@@ -66,8 +66,10 @@ bool ParseServerText(std::string_view text, std::string& cAddress, int32_t& nPor
     std::string_view address = text.substr(0, colon);
     int32_t port = 0;
     if (colon != std::string_view::npos) {
+        // Only a real TCP port names a TCP server: a negative number would
+        // make it storage-linked and a large one would wrap around.
         port = ReadDecimal(text.substr(colon + 1), 0);
-        if (port == 0)
+        if (port < 1 || port > 65535)
             return false;
     }
     if (address.empty())

@@ -131,7 +131,7 @@ struct ServerParams {
 // server, the address alone for a storage-linked one (port 0). Leading and
 // trailing blanks and tabs are removed. False when the text is empty, the
 // address part is empty, or the part after ":" does not read as a port
-// other than 0.
+// from 1 to 65535.
 bool ParseServerText(std::string_view text, std::string& cAddress, int32_t& nPort);
 
 // The folder-name rules of the server's camera list: blanks and tabs become
