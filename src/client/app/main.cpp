@@ -4,6 +4,7 @@
 #include <string>
 
 int main(int argc, char** argv) {
+    brindle::BlockStopSignals(); // before any thread starts
     brindle::ClientOptions options;
     std::string error;
     if (!brindle::ParseClientOptions(argc, argv, options, error)) {

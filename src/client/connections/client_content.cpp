@@ -207,7 +207,11 @@ void ClientLink::StoreImageRecord(const ImageRecord& record, uint16_t nType, uin
 void ClientLink::SaveImage(const ImageRecord& record, const std::string& cName2,
                            const std::string& cWhat) {
     ImageTree tree;
-    tree.cFolder = ctx_.cSaveFolder.empty() ? ctx_.cDataFolder : ctx_.cSaveFolder;
+    {
+        // The program may change the save folder while pictures arrive.
+        std::lock_guard<std::mutex> guard(ctx_.lock);
+        tree.cFolder = ctx_.cSaveFolder.empty() ? ctx_.cDataFolder : ctx_.cSaveFolder;
+    }
     uint32_t rc = ERROR_INVALID_PARAMETER_CODE;
     std::string path;
     if (SafeFolderLevel(psp_.cAddress, tree.cServer) && SafeFolderLevel(cName2, tree.cCamera) &&

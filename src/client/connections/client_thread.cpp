@@ -307,14 +307,18 @@ ClientLink::Next ClientLink::SendPendingRequest(bool& fSent) {
         return Next::Continue;
     fSent = true;
     int32_t nId = 0;
+    std::vector<uint8_t> payload;
     {
+        // The program may fill the next request while this one goes out:
+        // the fields are copied under the process-wide lock it writes under.
         std::lock_guard<std::mutex> guard(ctx_.lock);
         if (nIndex > 0 && static_cast<size_t>(nIndex) <= psp_.cameras.size())
             nId = psp_.cameras[static_cast<size_t>(nIndex) - 1].nCameraId;
+        if (nId != 0)
+            payload = fProperty ? PropertyRequestPayload(nId, psp_.propertyRequest)
+                                : CameraRequestPayload(nId, psp_.cameraRequest);
     }
     if (nId != 0) {
-        std::vector<uint8_t> payload = fProperty ? PropertyRequestPayload(nId, psp_.propertyRequest)
-                                                 : CameraRequestPayload(nId, psp_.cameraRequest);
         if (Send(fProperty ? PT_PROPERTY : PT_REQUEST, payload, false) != 0)
             return Next::Teardown; // the request stays pending for the next link
         LogRequest(psp_, fProperty, nIndex, nId);

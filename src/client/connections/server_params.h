@@ -118,9 +118,9 @@ struct ServerParams {
     std::vector<CameraInfo> cameras; // replaced under the process-wide lock
 
     std::atomic<int32_t> nCameraRequest{0};
-    CameraRequestFields cameraRequest;
+    CameraRequestFields cameraRequest; // written and read under the process-wide lock
     std::atomic<int32_t> nPropertyRequest{0};
-    PropertyRequestFields propertyRequest;
+    PropertyRequestFields propertyRequest; // likewise
 
     bool IsStorageLinked() const { return nPort <= 0; }
 };
