@@ -5,6 +5,7 @@
 #include "client/connections/server_params.h"
 #include "common/ini_file.h"
 #include "common/log.h"
+#include "imagestore/image_list.h"
 #include "support/system_time.h"
 
 #include <filesystem>
@@ -94,6 +95,13 @@ TEST_F(ClientRuntimeTest, CameraTableLoadedMidHourIsListedAtTheNextTick) {
         return !DayExists("20240101");
     }));
     EXPECT_TRUE(DayExists("20240505"));
+    // A listing still being read when the hour turns is only read on, so
+    // the next hour's listing starts from a finished one.
+    ClientViewer* viewer = GetImage(ctx, psp, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        runtime->Tick();
+        return !IsListing(viewer->entry);
+    }));
 
     MakeDay("20240102");
     runtime->Tick();
