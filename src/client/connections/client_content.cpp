@@ -116,7 +116,7 @@ ClientLink::Next ClientLink::FinishSettingsTransfer() {
     nEchoClock_ = Now();
     LoadCameraInfo(ctx_, psp_, &psp_.fStop);
     psp_.fOnline = 1;
-    host_.UpdateServerState(psp_);
+    UpdateServerState();
     host_.SettingsTransferred(psp_);
     assembly_.SetGate(0);
     nAnswerClock_ = 0;

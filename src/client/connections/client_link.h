@@ -33,6 +33,7 @@ class ClientLink {
     bool ConnectTcp();
     bool ConnectSocket();
     void LearnEthernetAddress();
+    void UpdateServerState();
     bool PrepareStorage();
     void ReceivePasses();
     Next SendPendingRequest(bool& fSent);

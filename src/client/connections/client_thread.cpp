@@ -230,6 +230,15 @@ bool ClientLink::ConnectTcp() {
     return true;
 }
 
+// The thread always reports with fSned 0.
+void ClientLink::UpdateServerState() {
+    if (Tracing())
+        LogWrite("ENTER {  UpdateServerState() fSned=%d\n", 0);
+    host_.UpdateServerState(psp_);
+    if (Tracing())
+        LogWrite("LEAVE }  UpdateServerState() fSned=%d\n", 0);
+}
+
 // Right after a connect the neighbour table holds the server even when the
 // look-up before it found nothing.
 void ClientLink::LearnEthernetAddress() {
@@ -400,7 +409,7 @@ ClientLink::Next ClientLink::Clocks() {
 ClientLink::Next ClientLink::OnNothingReceived() {
     if (!fStorage_) {
         LogWrite("サーバ%sから切断\r\n", Address());
-        host_.UpdateServerState(psp_);
+        UpdateServerState();
         return Next::Teardown;
     }
     if (psp_.nSettingsChunk.load() >= 0 || nAnswerClock_ == 0 ||
@@ -458,7 +467,7 @@ void ClientLink::Teardown() {
         Send(PT_DISCONNECT, {}, true);
     }
     psp_.fOnline = 0;
-    host_.UpdateServerState(psp_);
+    UpdateServerState();
 }
 
 // After our disconnect the server answers with its own and closes; waits
@@ -499,7 +508,7 @@ void ClientLink::Exit() {
         psp_.pStorage->AddInuse(-1);
     }
     psp_.dwThreadId = 0;
-    host_.UpdateServerState(psp_);
+    UpdateServerState();
     if (Tracing())
         LogWrite("LEAVE }  ClientThread() psp->cAddress=%s\n", Address());
 }

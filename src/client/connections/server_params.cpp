@@ -3,6 +3,7 @@
 #include "client/connections/text_scan.h"
 #include "common/ini_text.h"
 #include "common/list_text.h"
+#include "common/log.h"
 #include "common/text_utils.h"
 #include "imagestore/image_path.h"
 #include "protocol/scrambler.h"
@@ -220,8 +221,9 @@ int32_t ClampCurrentCamera(int32_t nCurrent, size_t nCameras) {
     return nCurrent;
 }
 
-CameraControlsState EnableControls(const ServerParams* psp, bool fEnable,
-                                   bool fPropertyDialogOpen) {
+namespace {
+
+CameraControlsState ControlsOf(const ServerParams* psp, bool fEnable, bool fPropertyDialogOpen) {
     CameraControlsState s;
     if (psp == nullptr || psp->fOnline.load() == 0 || psp->nCurrentCamera < 0 ||
         static_cast<size_t>(psp->nCurrentCamera) >= psp->cameras.size())
@@ -233,6 +235,20 @@ CameraControlsState EnableControls(const ServerParams* psp, bool fEnable,
     s.fProperty = e && !fPropertyDialogOpen;
     s.fSensitivity = e && camera.fChange;
     s.fDays = e && camera.fSave;
+    return s;
+}
+
+} // namespace
+
+CameraControlsState EnableControls(const ServerParams* psp, bool fEnable,
+                                   bool fPropertyDialogOpen) {
+    const char* address = psp != nullptr ? psp->cAddress.c_str() : "";
+    const bool fTrace = (g_nDebug.load() & DEBUG_TRACE) != 0;
+    if (fTrace)
+        LogWrite("ENTER {  EnableControls() psp->cAddress=%s\n", address);
+    CameraControlsState s = ControlsOf(psp, fEnable, fPropertyDialogOpen);
+    if (fTrace)
+        LogWrite("LEAVE }  EnableControls() psp->cAddress=%s\n", address);
     return s;
 }
 
