@@ -5,7 +5,6 @@
 #include "client/connections/client_context.h"
 #include "client/connections/client_thread.h"
 #include "common/error_text.h"
-#include "common/expand_path.h"
 #include "common/ini_file.h"
 #include "common/log.h"
 #include "common/settings.h"
@@ -13,6 +12,7 @@
 #include "imagestore/navigation.h"
 #include "platform/clock.h"
 #include "platform/data_folder.h"
+#include "platform/expand_path.h"
 #include "platform/file_lock.h"
 #include "platform/power.h"
 

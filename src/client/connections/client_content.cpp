@@ -3,12 +3,12 @@
 // sets, which are stored under the save folder and shown live.
 #include "client/connections/client_link.h"
 #include "common/error_codes.h"
+#include "common/file_io.h"
 #include "common/ini_file.h"
 #include "common/log.h"
+#include "common/os_error.h"
 #include "imagestore/image_path.h"
 #include "platform/clock.h"
-#include "platform/file_io.h"
-#include "platform/os_error.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include "client/connections/client_context.h"
 #include "client/connections/client_host.h"
 #include "client/connections/reception.h"
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 
 #include <cstdint>
 #include <optional>
