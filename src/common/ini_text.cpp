@@ -151,7 +151,143 @@ void InsertLines(std::string& text, size_t pos, const std::string& newLines, std
     text.insert(pos, newLines);
 }
 
+// The map key of a section or key name: trimmed, ASCII letters folded.
+std::string FoldedName(std::string_view name) {
+    std::string folded(Trim(name));
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+// The entries of one section for IniTextSetMany, in the order first set.
+struct SectionUpdate {
+    std::string name;                                      // as first given, trimmed
+    std::vector<std::pair<std::string, std::string>> keys; // trimmed name, last value
+    std::unordered_map<std::string, size_t> keyIndex;      // folded name -> keys index
+    std::vector<bool> applied;
+    bool fSeen = false; // the section's first occurrence has been passed
+};
+
+std::string KeyLines(const SectionUpdate& update, std::string_view eol) {
+    std::string lines;
+    for (size_t i = 0; i < update.keys.size(); ++i)
+        if (!update.applied[i])
+            lines.append(update.keys[i].first)
+                .append("=")
+                .append(update.keys[i].second)
+                .append(eol);
+    return lines;
+}
+
+void AppendLines(std::string& out, const std::string& lines, std::string_view eol) {
+    if (lines.empty())
+        return;
+    if (!out.empty() && out.back() != '\n')
+        out.append(eol);
+    out.append(lines);
+}
+
 } // namespace
+
+IniIndex::IniIndex(std::string_view text) {
+    Keys* current = nullptr;
+    for (size_t pos = 0; pos < text.size();) {
+        Line line = LineAt(text, pos);
+        if (line.kind == LineKind::Section) {
+            // Only the first section of a name is ever searched.
+            auto [it, fresh] = sections_.try_emplace(FoldedName(line.name));
+            current = fresh ? &it->second : nullptr;
+        } else if (line.kind == LineKind::Key && current != nullptr) {
+            current->try_emplace(FoldedName(line.name), line.value);
+        }
+        pos = line.next;
+    }
+}
+
+std::optional<std::string> IniIndex::Get(std::string_view section, std::string_view key) const {
+    auto s = sections_.find(FoldedName(section));
+    if (s == sections_.end())
+        return std::nullopt;
+    auto k = s->second.find(FoldedName(key));
+    if (k == s->second.end())
+        return std::nullopt;
+    return std::string(IniUnquote(k->second));
+}
+
+void IniTextSetMany(std::string& text, const std::vector<IniEntry>& entries) {
+    std::vector<SectionUpdate> updates;
+    std::unordered_map<std::string, size_t> sectionIndex;
+    for (const IniEntry& e : entries) {
+        if (IniCheckEntry(e.section, e.key, e.value) != 0)
+            continue;
+        auto [s, freshSection] = sectionIndex.try_emplace(FoldedName(e.section), updates.size());
+        if (freshSection)
+            updates.push_back(SectionUpdate{std::string(Trim(e.section)), {}, {}, {}, false});
+        SectionUpdate& update = updates[s->second];
+        auto [k, freshKey] = update.keyIndex.try_emplace(FoldedName(e.key), update.keys.size());
+        if (freshKey) {
+            update.keys.emplace_back(std::string(Trim(e.key)), e.value);
+            update.applied.push_back(false);
+        } else {
+            update.keys[k->second].second = e.value;
+        }
+    }
+    if (updates.empty())
+        return;
+    const std::string_view view = text;
+    std::string_view eol = LineEndOf(view);
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    SectionUpdate* current = nullptr;
+    std::string tail; // lines of the current section after its last key line
+    auto closeSection = [&] {
+        if (current != nullptr) {
+            AppendLines(out, KeyLines(*current, eol), eol);
+            out.append(tail);
+            tail.clear();
+            current = nullptr;
+        }
+    };
+    for (size_t pos = 0; pos < view.size();) {
+        Line line = LineAt(view, pos);
+        std::string_view whole = view.substr(line.begin, line.next - line.begin);
+        if (line.kind == LineKind::Section) {
+            closeSection();
+            out.append(whole);
+            auto s = sectionIndex.find(FoldedName(line.name));
+            if (s != sectionIndex.end() && !updates[s->second].fSeen) {
+                current = &updates[s->second];
+                current->fSeen = true;
+            }
+        } else if (current == nullptr) {
+            out.append(whole);
+        } else if (line.kind != LineKind::Key) {
+            tail.append(whole);
+        } else {
+            out.append(tail);
+            tail.clear();
+            auto k = current->keyIndex.find(FoldedName(line.name));
+            if (k != current->keyIndex.end() && !current->applied[k->second]) {
+                current->applied[k->second] = true;
+                out.append(view.substr(line.begin, line.valueBegin - line.begin));
+                out.append(current->keys[k->second].second);
+                out.append(view.substr(line.end, line.next - line.end));
+            } else {
+                out.append(whole);
+            }
+        }
+        pos = line.next;
+    }
+    closeSection();
+    for (SectionUpdate& update : updates) {
+        if (update.fSeen)
+            continue;
+        std::string block = "[" + update.name + "]" + std::string(eol) + KeyLines(update, eol);
+        AppendLines(out, block, eol);
+    }
+    text = std::move(out);
+}
 
 bool IniNameEqual(std::string_view a, std::string_view b) {
     return EqualNoCase(a, b);

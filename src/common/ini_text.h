@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace brindle {
@@ -60,6 +61,30 @@ std::vector<std::string> IniTextSections(std::string_view text);
 
 // The key names of the first section named `section`, in file order.
 std::vector<std::string> IniTextKeys(std::string_view text, std::string_view section);
+
+// The values of a text read in one pass, for callers that look up many keys
+// (IniTextGet searches the whole text for every key). Lookups give what
+// IniTextGet gives. The index points into `text`, which must outlive it.
+class IniIndex {
+  public:
+    explicit IniIndex(std::string_view text);
+    std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+
+  private:
+    using Keys = std::unordered_map<std::string, std::string_view>;
+    std::unordered_map<std::string, Keys> sections_; // by lower-cased name
+};
+
+// One key to set by IniTextSetMany.
+struct IniEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
+// Gives the text that IniTextSet would give for each entry in turn (entries
+// that IniCheckEntry refuses are skipped), in one pass over the text.
+void IniTextSetMany(std::string& text, const std::vector<IniEntry>& entries);
 
 // Removes one pair of matching surrounding quotes, as reading does.
 std::string_view IniUnquote(std::string_view value);

@@ -63,6 +63,10 @@ uint32_t FakeNetwork::InterfaceTable(std::vector<InterfaceAddress>& table) {
 
 uint32_t FakeNetwork::EthernetAddress(uint32_t dwAddress, uint64_t& qwMacAddress) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (nMisses > 0) {
+        --nMisses;
+        return ERROR_FILE_NOT_FOUND_CODE;
+    }
     for (const auto& entry : neighbours)
         if (entry.first == dwAddress) {
             qwMacAddress = entry.second;

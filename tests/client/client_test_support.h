@@ -57,8 +57,9 @@ class FakeNetwork : public NetworkEnvironment {
 
     std::vector<InterfaceAddress> interfaces;              // default: 127.0.0.1/8
     std::vector<std::pair<uint32_t, uint64_t>> neighbours; // address, Ethernet address
-    std::vector<std::pair<std::string, uint32_t>> hosts;   // name, address
-    std::vector<std::string> lookups;                      // names looked up
+    int nMisses = 0; // the first nMisses neighbour look-ups find nothing
+    std::vector<std::pair<std::string, uint32_t>> hosts; // name, address
+    std::vector<std::string> lookups;                    // names looked up
     struct Datagram {
         uint32_t dwDestination;
         uint16_t nPort;

@@ -126,14 +126,17 @@ TEST_F(ClientThreadTest, SettingsBecomeTheServerFileAndImagesAreStoredByteForByt
     EXPECT_TRUE(psp->fNoSleep);
     EXPECT_FALSE(fs::exists(ServerTempPath(ctx.cDataFolder, "127.0.0.1")));
 
-    // Four records: camera 1, camera 0 and camera 3 (both unknown), camera 2
-    // whose folder name tries to climb out of the save folder. Pieces come
-    // in the order 3, 1, 2.
-    std::vector<TestImage> images(4);
+    // Five records: camera 1, camera 0 and camera 3 (both unknown), camera 2
+    // whose folder name tries to climb out of the save folder, and the
+    // lowest id of all (no overflow on the way to its table index). Pieces
+    // come in the order 3, 1, 2.
+    std::vector<TestImage> images(5);
     images[0] = {test::FileTimeOf(2024, 5, 6, 7, 8, 9, 10), 1, test::TestJpeg(64, 48, 10), 7, 1};
     images[1] = {test::FileTimeOf(2024, 5, 6, 7, 8, 9, 20), 0, test::TestJpeg(8, 8, 0), 0, 0};
     images[2] = {test::FileTimeOf(2024, 5, 6, 7, 8, 9, 30), 3, test::TestJpeg(8, 8, 0), 0, 0};
     images[3] = {test::FileTimeOf(2024, 5, 6, 23, 59, 59, 999), 2, test::TestJpeg(32, 24, 90), 2,
+                 0};
+    images[4] = {test::FileTimeOf(2024, 5, 6, 7, 8, 9, 40), INT32_MIN, test::TestJpeg(8, 8, 0), 0,
                  0};
     std::vector<uint8_t> set = test::ImageSetBytes(images);
     server.SendImageSet(set, set.size() / 3 + 1, {3, 1, 2});
@@ -152,6 +155,7 @@ TEST_F(ClientThreadTest, SettingsBecomeTheServerFileAndImagesAreStoredByteForByt
     std::string log = Log();
     EXPECT_NE(log.find("サーバ127.0.0.1の受信画像カメラ番号#0不正"), std::string::npos);
     EXPECT_NE(log.find("サーバ127.0.0.1の受信画像カメラ番号#3不正"), std::string::npos);
+    EXPECT_NE(log.find("サーバ127.0.0.1の受信画像カメラ番号#-2147483648不正"), std::string::npos);
 
     ClientViewer* viewer = GetImage(ctx, psp, 0);
     std::lock_guard<std::mutex> guard(ctx.lock);
@@ -255,13 +259,14 @@ TEST_F(ClientThreadTest, RefusedPasswordVouchedForByTheSavedStampRebuildsWithout
 }
 
 // A refused password with a new stamp asks; the answer goes out on the same
-// link. A text that differs only in letter case keeps the old password.
+// link. The digest is over the exact bytes, so an answer that differs only in
+// letter case is a new password too (a mis-cased saved one can be corrected).
 TEST_F(ClientThreadTest, RefusedPasswordWithANewStampAsksAndTriesAgainOnTheSameLink) {
     struct Case {
         const char* answer;
         const char* used;
     };
-    for (Case c : {Case{"better", "better"}, Case{"SECRET", "secret"}}) {
+    for (Case c : {Case{"better", "better"}, Case{"SECRET", "SECRET"}}) {
         SCOPED_TRACE(c.answer);
         SaveEntry("secret", 0x55);
         host.cAnswer = c.answer;
@@ -376,15 +381,18 @@ TEST_F(ClientThreadTest, CameraRequestCarriesItsFieldsAndAServerErrorIsShown) {
 
 // A saved entry with address, host bits and Ethernet address wakes the
 // server once before the first attempt; a short or incomplete one does not.
+// A look-up that finds nothing in the neighbour table keeps the known
+// Ethernet address.
 TEST_F(ClientThreadTest, SavedEntryWithAllThreeValuesWakesTheServerOnce) {
     struct Case {
         const char* entry;
         bool wakes;
+        const char* after;
     } cases[] = {
-        {"100007F/8/665544332211//0", true},
-        {"100007F/8/665544332211/", false}, // fewer than four fields
-        {"100007F/0/665544332211//0", false},
-        {"100007F/8/0//0", false},
+        {"100007F/8/665544332211//0", true, "100007F/24/665544332211//0"},
+        {"100007F/8/665544332211/", false, "100007F/24/665544332211//0"}, // fewer than four fields
+        {"100007F/0/665544332211//0", false, "100007F/24/665544332211//0"},
+        {"100007F/8/0//0", false, "100007F/24/0//0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entry);
@@ -398,15 +406,25 @@ TEST_F(ClientThreadTest, SavedEntryWithAllThreeValuesWakesTheServerOnce) {
             auto magic = MagicPacket(0x665544332211);
             EXPECT_EQ(network.sent[0].bytes, std::vector<uint8_t>(magic.begin(), magic.end()));
         }
-        // The resolution found no Ethernet address this time; the entry is
-        // saved anew, and without one it never wakes the server again.
         std::string entry;
         IniReadKey(ctx.cSettingsFile, "Server", "127.0.0.1", entry);
-        EXPECT_EQ(entry, "100007F/24/0//0");
+        EXPECT_EQ(entry, c.after);
         psp->fStop = 1;
         server.WaitClosed();
         StopClientThreads(ctx);
     }
+}
+
+// The neighbour table learns the server on connecting: what the look-up
+// before the connect missed is asked again after it and saved.
+TEST_F(ClientThreadTest, EthernetAddressMissedBeforeTheConnectIsLearnedAfterIt) {
+    network.neighbours = {{test::Ip("127.0.0.1"), 0x665544332211}};
+    network.nMisses = 1;
+    Connect();
+    ASSERT_TRUE(WaitUntil([&] { return psp->qwMacAddress == 0x665544332211u; }));
+    std::string entry;
+    IniReadKey(ctx.cSettingsFile, "Server", "127.0.0.1", entry);
+    EXPECT_EQ(entry, "100007F/24/665544332211//0");
 }
 
 } // namespace

@@ -78,6 +78,32 @@ TEST(SettingsCopy, CameraKeysWithDefaultsAndOnlyThose) {
     EXPECT_TRUE(ParseServerIni(empty).cameras.empty());
 }
 
+// A server may send a camera list of any length; the client keeps the first
+// 32,767 bytes of it, as it reads the list back, and a stop cuts the work short.
+TEST(SettingsCopy, HostileCameraListIsCutAndStoppable) {
+    std::string server = "[Camera]\nPathList2=";
+    for (int n = 0; n < 200000; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "c%06d|", n);
+        server += name;
+    }
+    server += "\n";
+    std::string ini;
+    // 4,095 whole names of 8 bytes, then the cut "c004095" without its "|".
+    ASSERT_EQ(CopyServerSettings(server, ini), 4096);
+    EXPECT_EQ(IniTextGet(ini, "c004095", "Quality"), "25");
+    EXPECT_EQ(IniTextGet(ini, "c004096", "Quality"), std::nullopt);
+    ServerIniContent content = ParseServerIni(ini);
+    ASSERT_EQ(content.cameras.size(), 4096u);
+    EXPECT_EQ(content.cameras.back().nCameraId, 4096);
+
+    std::atomic<int32_t> fStop{1};
+    std::string untouched = "[Settings]\nWebdav=box\n";
+    EXPECT_EQ(CopyServerSettings(server, untouched, &fStop), -1);
+    EXPECT_EQ(untouched, "[Settings]\nWebdav=box\n");
+    EXPECT_TRUE(ParseServerIni(ini, &fStop).cameras.empty());
+}
+
 // Pieces join in any order; anything outside the set is a sequence error.
 TEST(ImageAssemblyTest, PiecesInAnyOrder) {
     const std::vector<uint8_t> whole = {'a', 'b', 'c', 'd', 'e', 'f', 'g'};

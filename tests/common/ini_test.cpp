@@ -172,6 +172,43 @@ TEST(IniText, AcceptsAnyBytes) {
     }
 }
 
+// The one-pass forms must give exactly what the per-key functions give.
+TEST(IniText, IndexAndBatchAgreeWithSingleKeyFunctions) {
+    const GetCase reads[] = {
+        {"names without case", "[Settings]\nPort=80\n", "SETTINGS", "port", "80"},
+        {"blanks and quotes", "  [ A ]  \n\t k \t=  ' v ' \r\n", "A", "k", " v "},
+        {"first key wins", "[A]\nk=1\nK=2\n", "A", "k", "1"},
+        {"first section only", "[A]\nx=1\n[B]\n[a]\nk=2\n", "A", "k", std::nullopt},
+        {"key before any section", "k=1\n[A]\n", "A", "k", std::nullopt},
+        {"comment is no key", "[A]\n;k=1\n", "A", ";k", std::nullopt},
+    };
+    for (const GetCase& c : reads)
+        EXPECT_EQ(IniIndex(c.text).Get(c.section, c.key), c.expected) << c.name;
+
+    const std::vector<IniEntry> entries = {
+        {"A", "k", "1"}, {"A", "new", "2"},   {"Fresh", "x", "3"}, {" a ", "K", "4"},
+        {"B", "k", "5"}, {"A", "bad\n", "6"}, {"Fresh", "y", "7"}, {"[Z]", "k", "8"},
+    };
+    const std::string texts[] = {
+        "",
+        "[A]",
+        "[A]\nk=0",
+        "[A]\r\nk = 0 ; old\r\n; note\r\n\r\n[B]\r\nk=0\r\n",
+        "[A]\nx=1\n[B]\n[a]\nk=2\n",
+        "k=1\n[b]\n; only a comment\n",
+        "[A]\nk=1\nK=2\n\n; tail\n[A]\nk=3\n",
+        std::string("\r\r[A]\r\r=\r\n[]\n[\n]\n=\n==\n\"\n"),
+    };
+    for (const std::string& text : texts) {
+        std::string one = text;
+        for (const IniEntry& e : entries)
+            IniTextSet(one, e.section, e.key, e.value);
+        std::string batch = text;
+        IniTextSetMany(batch, entries);
+        EXPECT_EQ(batch, one) << text;
+    }
+}
+
 TEST(IniFile, KeyOperationsOnRealFiles) {
     TempDir dir;
     const std::string path = dir.File("BrindleHost.ini");

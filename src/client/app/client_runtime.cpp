@@ -6,9 +6,11 @@
 #include "client/connections/client_thread.h"
 #include "common/error_text.h"
 #include "common/file_io.h"
+#include "common/ini_file.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "imagestore/image_list.h"
+#include "imagestore/navigation.h"
 #include "platform/clock.h"
 #include "platform/data_folder.h"
 #include "platform/expand_path.h"
@@ -21,13 +23,14 @@
 #include <filesystem>
 #include <poll.h>
 #include <string_view>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace brindle {
 
 namespace {
 
-// The settings of BrindleView.ini [Settings] that the headless run uses.
+// The settings of BrindleView.ini [Settings] that the runtime uses.
 struct ClientSettings {
     uint32_t nDebug = 0;
     char cFolder[EXPAND_PATH_BUFFER] = {};
@@ -48,8 +51,8 @@ ClientSettings ReadClientSettings() {
 // The save folder: "Folder" expanded, the data folder when it is empty.
 // The window asks before it creates a missing one; here nobody can be asked
 // and the user has chosen the folder, so it is created.
-std::string SaveFolderOf(const ClientSettings& s, const std::string& dataFolder) {
-    std::string folder = ExpandPathText(s.cFolder);
+std::string SaveFolderOf(const std::string& cFolder, const std::string& dataFolder) {
+    std::string folder = ExpandPathText(cFolder);
     if (folder.empty())
         return dataFolder;
     std::error_code ec;
@@ -60,78 +63,26 @@ std::string SaveFolderOf(const ClientSettings& s, const std::string& dataFolder)
     return folder;
 }
 
-void ConnectServer(ClientContext& ctx, std::string_view text) {
-    std::string address;
-    int32_t nPort = 0;
-    if (!ParseServerText(text, address, nPort)) {
-        std::fprintf(stderr, "BrindleView: not a server: %.*s\n", static_cast<int>(text.size()),
-                     text.data());
-        return;
-    }
-    if (nPort <= 0) {
-        LogWrite("サーバ%sのオンラインストレージ設定が不十分なため自動接続を中止\r\n",
-                 address.c_str());
-        std::fprintf(stderr,
-                     "BrindleView: %s is reached through an online storage, which this "
-                     "program cannot use yet\n",
-                     address.c_str());
-        return;
-    }
-    ServerParams* psp = FindServerParams(ctx, address, nPort);
-    if (psp == nullptr && (psp = CreateServerParams(ctx, address, nPort)) == nullptr)
-        return;
-    if (psp->dwThreadId.load() != 0)
-        return;
-    uint32_t rc = StartClientThread(ctx, *psp);
-    if (rc != 0) {
-        std::fprintf(stderr, "BrindleView: cannot start the connection to %s (0x%08X)\n",
-                     address.c_str(), rc);
-        return;
-    }
-    std::string level;
-    std::fprintf(stderr, "BrindleView: connecting to %s:%d; images go to %s/%s\n", address.c_str(),
-                 nPort, ctx.cSaveFolder.c_str(),
-                 SafeFolderLevel(address, level) ? level.c_str() : "(not saved)");
-}
-
-// The servers of the command line first (they join the recently used list,
-// as the connect button does), then those marked for auto-connect.
-int ConnectServers(ClientContext& ctx, const ClientOptions& options) {
-    for (const std::string& text : options.connect) {
-        AddRecentServer(ctx, text);
-        ConnectServer(ctx, text);
-    }
-    for (const std::string& text : RecentServers(ctx)) {
-        std::string_view key = std::string_view(text).substr(0, text.find(':'));
-        if (AutoConnectEnabled(ctx, key))
-            ConnectServer(ctx, text);
-    }
-    int nRunning = 0;
-    std::lock_guard<std::mutex> guard(ctx.lock);
-    for (const auto& psp : ctx.servers)
-        nRunning += psp->dwThreadId.load() != 0 ? 1 : 0;
-    return nRunning;
-}
-
-// Suspend and resume, as the power layer hears of them: the connection
-// threads take the time spent suspended off their clocks.
-class ClientPowerEvents : public PowerEvents {
-  public:
-    explicit ClientPowerEvents(ClientContext& ctx) : ctx_(ctx) {}
-    void PowerSuspending() override { ctx_.nSuspendTick = NonZeroTick(); }
-    void PowerResumed() override { ctx_.nResumeTick = NonZeroTick(); }
-
-  private:
-    ClientContext& ctx_;
+// The cameras of every server, as the listing tick walks them.
+struct ListedCamera {
+    ServerParams* psp;
+    int nCamera;
+    std::string cName2;
 };
 
-// What the main window's minute timer does for the stored images: at every
-// new hour list each camera's images again, which also removes the day
-// folders past the retention period; a new date rebuilds the lists.
-void ListingTickForAll(ClientContext& ctx, ListingClock& listingClock, int nDays) {
-    // Listings started earlier are read on, so that each is complete by the
-    // next hour and that hour starts a new one (with its removal of old day
-    // folders) instead of only finishing this one.
+std::vector<ListedCamera> CamerasOf(ClientContext& ctx) {
+    std::vector<ListedCamera> cameras;
+    std::lock_guard<std::mutex> guard(ctx.lock);
+    for (const auto& psp : ctx.servers)
+        for (size_t i = 0; i < psp->cameras.size(); ++i)
+            cameras.push_back({psp.get(), static_cast<int>(i), psp->cameras[i].cName2});
+    return cameras;
+}
+
+// Listings started earlier are read on, so that each is complete by the
+// next hour and that hour starts a new one (with its removal of old day
+// folders) instead of only finishing this one.
+void ReadOnListings(ClientContext& ctx) {
     std::vector<ClientViewer*> listing;
     {
         std::lock_guard<std::mutex> guard(ctx.lock);
@@ -141,76 +92,208 @@ void ListingTickForAll(ClientContext& ctx, ListingClock& listingClock, int nDays
     }
     for (ClientViewer* viewer : listing)
         ListFilesSub(viewer->entry);
-    ListingTick tick = CheckListingTick(listingClock, LocalTimeNow());
-    if (tick == ListingTick::kNone)
-        return;
-    struct Camera {
-        ServerParams* psp;
-        int nCamera;
-        std::string cName2;
-    };
-    std::vector<Camera> cameras;
+}
+
+} // namespace
+
+// Suspend and resume, as the power layer hears of them: the connection
+// threads take the time spent suspended off their clocks.
+class ClientRuntime::PowerEventsOf : public PowerEvents {
+  public:
+    explicit PowerEventsOf(ClientContext& ctx) : ctx_(ctx) {}
+    void PowerSuspending() override { ctx_.nSuspendTick = NonZeroTick(); }
+    void PowerResumed() override { ctx_.nResumeTick = NonZeroTick(); }
+
+  private:
+    ClientContext& ctx_;
+};
+
+ClientRuntime::ClientRuntime(ClientRuntimeOptions options)
+    : fWatchPower_(options.fWatchPower), listingClock_(std::make_unique<ListingClock>()) {
+    ctx_.cDataFolder = options.cDataFolder;
+    ctx_.cSettingsFile = options.cDataFolder + "/BrindleView.ini";
+    ctx_.cSaveFolder = options.cDataFolder;
+    ctx_.pHost = options.pHost;
+    ctx_.pNetwork = options.pNetwork;
+    ctx_.pClock = options.pClock;
+}
+
+ClientRuntime::~ClientRuntime() {
+    Shutdown();
+}
+
+void ClientRuntime::Start() {
+    SetProgramSettingsFile(ctx_.cSettingsFile);
+    ClientSettings settings = ReadClientSettings();
+    g_nDebug = settings.nDebug;
     {
-        std::lock_guard<std::mutex> guard(ctx.lock);
-        for (const auto& psp : ctx.servers)
-            for (size_t i = 0; i < psp->cameras.size(); ++i)
-                cameras.push_back({psp.get(), static_cast<int>(i), psp->cameras[i].cName2});
+        std::string folder = SaveFolderOf(settings.cFolder, ctx_.cDataFolder);
+        // What a crash left half-written goes before anything is written.
+        RemoveLeftoverTempFiles(ctx_.cDataFolder);
+        RemoveLeftoverImageTemps(folder);
+        std::lock_guard<std::mutex> guard(ctx_.lock);
+        ctx_.cSaveFolder = folder;
     }
-    for (const Camera& camera : cameras) {
+    ctx_.fSave = settings.fSave != 0;
+    nDays_ = settings.nDays;
+    if (fWatchPower_) {
+        powerEvents_ = std::make_unique<PowerEventsOf>(ctx_);
+        sleepWatcher_ = std::make_unique<SleepWatcher>();
+        sleepWatcher_->Start(powerEvents_.get());
+    }
+}
+
+ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) {
+    std::string address;
+    int32_t nPort = 0;
+    if (!ParseServerText(text, address, nPort))
+        return ConnectResult::kNotAServer;
+    if (fRemember)
+        AddRecentServer(ctx_, text);
+    if (nPort <= 0) {
+        LogWrite("サーバ%sのオンラインストレージ設定が不十分なため自動接続を中止\r\n",
+                 address.c_str());
+        return ConnectResult::kStorageLinked;
+    }
+    ServerParams* psp = FindServerParams(ctx_, address, nPort);
+    if (psp == nullptr && (psp = CreateServerParams(ctx_, address, nPort)) == nullptr)
+        return ConnectResult::kNotStarted;
+    if (psp->dwThreadId.load() != 0)
+        return ConnectResult::kRunning;
+    return StartClientThread(ctx_, *psp) == 0 ? ConnectResult::kStarted
+                                              : ConnectResult::kNotStarted;
+}
+
+void ClientRuntime::ConnectAutomatic() {
+    for (const std::string& text : RecentServers(ctx_)) {
+        std::string_view key = std::string_view(text).substr(0, text.find(':'));
+        if (AutoConnectEnabled(ctx_, key))
+            ConnectText(text, false);
+    }
+}
+
+int ClientRuntime::RunningServers() {
+    int nRunning = 0;
+    std::lock_guard<std::mutex> guard(ctx_.lock);
+    for (const auto& psp : ctx_.servers)
+        nRunning += psp->dwThreadId.load() != 0 ? 1 : 0;
+    return nRunning;
+}
+
+void ClientRuntime::Tick() {
+    ReadOnListings(ctx_);
+    const Clock& clock = ClockOf(ctx_);
+    ListingTick tick = CheckListingTick(*listingClock_, clock.LocalNow());
+    std::string saveFolder = SaveFolder();
+    for (const ListedCamera& camera : CamerasOf(ctx_)) {
+        ClientViewer* viewer = GetImage(ctx_, camera.psp, camera.nCamera);
+        if (viewer == nullptr)
+            continue;
+        // A camera table loaded after the hour began still gets its first
+        // listing (and cleanup) now rather than up to an hour later.
+        bool fFirst = listed_.insert(viewer).second;
+        if (tick == ListingTick::kNone && !fFirst)
+            continue;
         ImageTree tree;
-        tree.cFolder = ctx.cSaveFolder;
-        ClientViewer* viewer = GetImage(ctx, camera.psp, camera.nCamera);
-        if (viewer != nullptr && SafeFolderLevel(camera.psp->cAddress, tree.cServer) &&
+        tree.cFolder = saveFolder;
+        if (SafeFolderLevel(camera.psp->cAddress, tree.cServer) &&
             SafeFolderLevel(camera.cName2, tree.cCamera))
-            RunListingTick(viewer->entry, tick, tree, nDays);
+            RunListingTick(viewer->entry, tick == ListingTick::kNone ? ListingTick::kHour : tick,
+                           tree, static_cast<int>(nDays_), clock);
     }
 }
 
-// SIGINT and SIGTERM are caught, not blocked: a blocked signal would be
-// inherited blocked by the helper programs the power layer starts, which
-// then could not be stopped. The handler only writes the signal number into
-// a pipe that the main thread waits on.
-int g_stopPipe[2] = {-1, -1};
-
-void OnStopSignal(int nSignal) {
-    char c = static_cast<char>(nSignal);
-    ssize_t n = ::write(g_stopPipe[1], &c, 1);
-    (void)n;
+void ClientRuntime::Shutdown() {
+    if (fShutDown_)
+        return;
+    fShutDown_ = true;
+    if (sleepWatcher_)
+        sleepWatcher_->Stop();
+    StopClientThreads(ctx_);
 }
 
-bool CatchStopSignals() {
-    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
-           ::sigaction(SIGTERM, &action, nullptr) == 0;
+void ClientRuntime::SetFolder(const std::string& cFolder) {
+    IniWriteKey(ctx_.cSettingsFile, "Settings", "Folder", SettingQuoteText(cFolder));
+    std::string folder = SaveFolderOf(cFolder, ctx_.cDataFolder);
+    std::lock_guard<std::mutex> guard(ctx_.lock);
+    ctx_.cSaveFolder = folder;
 }
 
-// Waits for SIGINT or SIGTERM, running the listing tick every minute.
-int WaitForStopSignal(ClientContext& ctx, int nDays) {
-    ListingClock listingClock;
+void ClientRuntime::SetSave(bool fSave) {
+    ctx_.fSave = fSave;
+    IniWriteKey(ctx_.cSettingsFile, "Settings", "Save", fSave ? "Yes" : "No");
+}
+
+void ClientRuntime::SetDays(uint32_t nDays) {
+    nDays_ = nDays;
+    IniWriteKey(ctx_.cSettingsFile, "Settings", "Days", std::to_string(nDays));
+}
+
+std::string ClientRuntime::SaveFolder() {
+    std::lock_guard<std::mutex> guard(ctx_.lock);
+    return ctx_.cSaveFolder;
+}
+
+namespace {
+
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// Ticks every minute until a stop signal arrives; returns the signal.
+int TickUntilSignal(ClientRuntime& runtime, int nSignalFd) {
     for (;;) {
-        ListingTickForAll(ctx, listingClock, nDays);
-        pollfd p{g_stopPipe[0], POLLIN, 0};
-        if (::poll(&p, 1, 60000) > 0) {
-            char c = 0;
-            if (::read(g_stopPipe[0], &c, 1) == 1)
-                return c;
+        runtime.Tick();
+        pollfd fd{nSignalFd, POLLIN, 0};
+        if (::poll(&fd, 1, 60000) > 0) {
+            signalfd_siginfo info{};
+            ssize_t r = ::read(nSignalFd, &info, sizeof info);
+            return r == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
         }
+    }
+}
+
+void ReportConnect(ClientRuntime& runtime, const std::string& text, ConnectResult result) {
+    switch (result) {
+    case ConnectResult::kNotAServer:
+        std::fprintf(stderr, "BrindleView: not a server: %s\n", text.c_str());
+        break;
+    case ConnectResult::kStorageLinked:
+        std::fprintf(stderr,
+                     "BrindleView: %s is reached through an online storage, which this "
+                     "program cannot use yet\n",
+                     text.c_str());
+        break;
+    case ConnectResult::kNotStarted:
+        std::fprintf(stderr, "BrindleView: cannot start the connection to %s\n", text.c_str());
+        break;
+    case ConnectResult::kStarted:
+        std::fprintf(stderr, "BrindleView: connecting to %s; images go under %s\n", text.c_str(),
+                     runtime.SaveFolder().c_str());
+        break;
+    case ConnectResult::kRunning:
+        break;
     }
 }
 
 } // namespace
 
-int RunHeadlessClient(const ClientOptions& options) {
-    if (!CatchStopSignals()) {
-        std::fprintf(stderr, "BrindleView: cannot catch SIGINT and SIGTERM\n");
-        return 1;
-    }
+// The stop signals are blocked in every thread and taken from a signalfd by
+// the main loop: no handler runs at an arbitrary point, and the helper the
+// power layer starts gets an empty mask of its own.
+void BlockStopSignals() {
+    sigset_t set = StopSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A server that closes its end must cost a send error, not the process.
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
+int RunHeadlessClient(const ClientOptions& options) {
     std::string dataFolder;
     uint32_t rc = OpenDataFolder("BrindleView", options.cDataDir, dataFolder);
     if (rc != 0) {
@@ -223,39 +306,40 @@ int RunHeadlessClient(const ClientOptions& options) {
         std::fprintf(stderr, "BrindleView: another BrindleView uses %s\n", dataFolder.c_str());
         return 1;
     }
+    sigset_t set = StopSignals();
+    int nSignalFd = ::signalfd(-1, &set, SFD_CLOEXEC);
+    if (nSignalFd < 0) {
+        std::perror("BrindleView: signalfd");
+        return 1;
+    }
     LogOpen(dataFolder + "/BrindleView.log");
-    SetProgramSettingsFile(dataFolder + "/BrindleView.ini");
-    ClientSettings settings = ReadClientSettings();
-    g_nDebug = settings.nDebug;
-
     SystemNetwork network;
     HeadlessHost host(options.cPasswordFile);
-    ClientContext ctx;
-    ctx.cDataFolder = dataFolder;
-    ctx.cSettingsFile = dataFolder + "/BrindleView.ini";
-    ctx.cSaveFolder = SaveFolderOf(settings, dataFolder);
-    // What a crash left half-written goes before anything is written.
-    RemoveLeftoverTempFiles(dataFolder);
-    RemoveLeftoverImageTemps(ctx.cSaveFolder);
-    ctx.fSave = settings.fSave != 0;
-    ctx.pHost = &host;
-    ctx.pNetwork = &network;
-
-    ClientPowerEvents powerEvents(ctx);
-    SleepWatcher sleepWatcher;
-    sleepWatcher.Start(&powerEvents);
-
     int nExit = 0;
-    if (ConnectServers(ctx, options) == 0) {
-        std::fprintf(stderr, "BrindleView: no server to connect; give one with --connect "
-                             "HOST:PORT\n");
-        nExit = 2;
-    } else {
-        int nSignal = WaitForStopSignal(ctx, static_cast<int>(settings.nDays));
-        std::fprintf(stderr, "BrindleView: signal %d, stopping\n", nSignal);
+    {
+        ClientRuntimeOptions runtimeOptions;
+        runtimeOptions.cDataFolder = dataFolder;
+        runtimeOptions.pHost = &host;
+        runtimeOptions.pNetwork = &network;
+        ClientRuntime runtime(runtimeOptions);
+        runtime.Start();
+        // The servers of the command line first (they join the recently
+        // used list, as the connect button does), then those marked for
+        // auto-connect.
+        for (const std::string& text : options.connect)
+            ReportConnect(runtime, text, runtime.ConnectText(text, true));
+        runtime.ConnectAutomatic();
+        if (runtime.RunningServers() == 0) {
+            std::fprintf(stderr, "BrindleView: no server to connect; give one with --connect "
+                                 "HOST:PORT\n");
+            nExit = 2;
+        } else {
+            int nSignal = TickUntilSignal(runtime, nSignalFd);
+            std::fprintf(stderr, "BrindleView: signal %d, stopping\n", nSignal);
+        }
+        runtime.Shutdown();
     }
-    sleepWatcher.Stop();
-    StopClientThreads(ctx);
+    ::close(nSignalFd);
     LogClose();
     return nExit;
 }

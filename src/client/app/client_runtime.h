@@ -1,11 +1,25 @@
-// BrindleView's program run without windows: options, data folder, log and
-// settings, the servers to connect, and a clean stop on SIGINT or SIGTERM.
+// BrindleView's program core without its windows: settings, the save
+// folder, connecting servers by their text, the hourly listing and
+// retention cleanup of the stored images, and the power watch. The headless
+// program drives it now; the main window drives it the same way.
 #pragma once
 
+#include "client/connections/client_context.h"
+
+#include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brindle {
+
+class Clock;
+class ClientHost;
+class NetworkEnvironment;
+class SleepWatcher;
+struct ListingClock;
 
 struct ClientOptions {
     bool fHeadless = false;
@@ -24,7 +38,79 @@ bool ParseClientOptions(int argc, const char* const* argv, ClientOptions& option
 std::string ClientUsage();
 std::string ClientVersion(); // "Brindle View Ver 1.02"
 
-// Runs until SIGINT or SIGTERM; returns the exit code.
+struct ClientRuntimeOptions {
+    std::string cDataFolder; // holds BrindleView.ini; opened and locked by the caller
+    ClientHost* pHost = nullptr;
+    NetworkEnvironment* pNetwork = nullptr;
+    const Clock* pClock = nullptr; // null: the system clock
+    bool fWatchPower = true;       // follow suspend and resume
+};
+
+enum class ConnectResult {
+    kStarted,       // a connection thread runs for the server now
+    kRunning,       // one ran already
+    kNotAServer,    // the text names no server (bad port, empty address)
+    kStorageLinked, // reached through an online storage, not available here
+    kNotStarted,    // the thread could not be started
+};
+
+class ClientRuntime {
+  public:
+    explicit ClientRuntime(ClientRuntimeOptions options);
+    ~ClientRuntime(); // Shutdown
+    ClientRuntime(const ClientRuntime&) = delete;
+    ClientRuntime& operator=(const ClientRuntime&) = delete;
+
+    // Reads the settings ("Debug", "Folder", "Save", "Days") and starts the
+    // power watch. The log is the caller's.
+    void Start();
+
+    // Connects the server a text names. A usable text joins the recently
+    // used list when fRemember is set; a bad one is never saved.
+    ConnectResult ConnectText(std::string_view text, bool fRemember);
+    // Connects the recently used servers marked for auto-connect.
+    void ConnectAutomatic();
+    // Connection threads running now.
+    int RunningServers();
+
+    // The timer duty, called at least once a minute: at every new hour each
+    // camera's images are listed anew (which removes day folders past the
+    // retention days); a camera not listed yet is listed at the first tick
+    // that finds it in a loaded camera table.
+    void Tick();
+
+    // Stops the connection threads and the power watch.
+    void Shutdown();
+
+    // The settings the window edits; each is saved to BrindleView.ini.
+    void SetFolder(const std::string& cFolder);
+    void SetSave(bool fSave);
+    void SetDays(uint32_t nDays);
+    std::string SaveFolder();
+    bool Save() const { return ctx_.fSave.load(); }
+    uint32_t Days() const { return nDays_; }
+
+    ClientContext& Context() { return ctx_; }
+
+  private:
+    class PowerEventsOf;
+
+    ClientContext ctx_;
+    bool fWatchPower_;
+    uint32_t nDays_ = 31;
+    std::unique_ptr<ListingClock> listingClock_;
+    std::set<const ClientViewer*> listed_; // cameras listed at least once
+    std::unique_ptr<PowerEventsOf> powerEvents_;
+    std::unique_ptr<SleepWatcher> sleepWatcher_;
+    bool fShutDown_ = false;
+};
+
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (call it first in
+// main, before any thread starts, so that every thread inherits the mask and
+// the signals wait for RunHeadlessClient's signalfd) and ignores SIGPIPE.
+void BlockStopSignals();
+
+// Runs until SIGINT, SIGTERM or SIGHUP; returns the exit code.
 int RunHeadlessClient(const ClientOptions& options);
 
 } // namespace brindle

@@ -1,13 +1,10 @@
 #include "client/app/client_runtime.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 int main(int argc, char** argv) {
-    // A TLS write to a storage server that closed would otherwise end the
-    // program; the failure comes back as a code instead.
-    std::signal(SIGPIPE, SIG_IGN);
+    brindle::BlockStopSignals(); // before any thread starts
     brindle::ClientOptions options;
     std::string error;
     if (!brindle::ParseClientOptions(argc, argv, options, error)) {

@@ -101,7 +101,10 @@ ClientLink::Next ClientLink::FinishSettingsTransfer() {
     std::string iniText;
     ReadWholeFile(temp, SETTINGS_TRANSFER_MAX, serverText);
     IniReadFile(psp_.cServerIni, iniText);
-    CopyServerSettings(serverText, iniText);
+    if (CopyServerSettings(serverText, iniText, &psp_.fStop) < 0) {
+        ::unlink(temp.c_str());
+        return Next::Teardown;
+    }
     uint32_t rc = WriteFileAtomically(psp_.cServerIni, iniText);
     if (rc != 0)
         LogWrite("サーバ%sの設定ファイル保存に失敗(0x%08X)\r\n", Address(), rc);
@@ -111,9 +114,9 @@ ClientLink::Next ClientLink::FinishSettingsTransfer() {
     psp_.loadCameraInfo = 0;
     psp_.nSettingsChunk = -1;
     nEchoClock_ = Now();
-    LoadCameraInfo(ctx_, psp_);
+    LoadCameraInfo(ctx_, psp_, &psp_.fStop);
     psp_.fOnline = 1;
-    host_.UpdateServerState(psp_);
+    UpdateServerState();
     host_.SettingsTransferred(psp_);
     assembly_.SetGate(0);
     nAnswerClock_ = 0;
@@ -163,7 +166,8 @@ void ClientLink::StoreImageRecord(const ImageRecord& record, uint16_t nType, uin
     std::string cName;
     std::string cName2;
     int32_t nIndex = 0;
-    int nCamera = record.nCameraId - 1;
+    // The id comes from the network: INT32_MIN - 1 would overflow.
+    int nCamera = record.nCameraId > 0 ? record.nCameraId - 1 : -1;
     {
         std::lock_guard<std::mutex> guard(ctx_.lock);
         if (nCamera < 0 || static_cast<size_t>(nCamera) >= psp_.cameras.size() ||
@@ -203,7 +207,11 @@ void ClientLink::StoreImageRecord(const ImageRecord& record, uint16_t nType, uin
 void ClientLink::SaveImage(const ImageRecord& record, const std::string& cName2,
                            const std::string& cWhat) {
     ImageTree tree;
-    tree.cFolder = ctx_.cSaveFolder.empty() ? ctx_.cDataFolder : ctx_.cSaveFolder;
+    {
+        // The program may change the save folder while pictures arrive.
+        std::lock_guard<std::mutex> guard(ctx_.lock);
+        tree.cFolder = ctx_.cSaveFolder.empty() ? ctx_.cDataFolder : ctx_.cSaveFolder;
+    }
     uint32_t rc = ERROR_INVALID_PARAMETER_CODE;
     if (SafeFolderLevel(psp_.cAddress, tree.cServer) && SafeFolderLevel(cName2, tree.cCamera))
         rc = SaveImageFile(tree, FileTimeToSystemTime(record.nFileTime), record.jpeg.data(),

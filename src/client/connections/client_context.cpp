@@ -97,7 +97,7 @@ ClientViewer* GetImage(ClientContext& ctx, ServerParams* psp, int nCamera) {
     return viewer;
 }
 
-int LoadCameraInfo(ClientContext& ctx, ServerParams& psp) {
+int LoadCameraInfo(ClientContext& ctx, ServerParams& psp, const std::atomic<int32_t>* pfStop) {
     int32_t loaded = psp.loadCameraInfo.load();
     if (Tracing())
         LogWrite("ENTER {  LoadCameraInfo() cAddress=%s loadCameraInfo=%d\n", psp.cAddress.c_str(),
@@ -105,13 +105,17 @@ int LoadCameraInfo(ClientContext& ctx, ServerParams& psp) {
     if (psp.loadCameraInfo.exchange(1) == 0) {
         std::string text;
         IniReadFile(psp.cServerIni, text);
-        ServerIniContent content = ParseServerIni(text);
+        ServerIniContent content = ParseServerIni(text, pfStop);
         std::lock_guard<std::mutex> guard(ctx.lock);
-        psp.cameras = std::move(content.cameras);
-        psp.fNoSleep = content.fNoSleep;
-        psp.nCrypt = content.nCrypt;
-        if (content.fHasStorage)
-            psp.cStorage = content.cStorage;
+        if (pfStop != nullptr && pfStop->load() != 0) {
+            psp.loadCameraInfo = 0;
+        } else {
+            psp.cameras = std::move(content.cameras);
+            psp.fNoSleep = content.fNoSleep;
+            psp.nCrypt = content.nCrypt;
+            if (content.fHasStorage)
+                psp.cStorage = content.cStorage;
+        }
     }
     if (Tracing())
         LogWrite("LEAVE }  LoadCameraInfo() cAddress=%s loadCameraInfo=%d\n", psp.cAddress.c_str(),

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "client/connections/server_params.h"
-#include "imagestore/viewer_entry.h"
 #include "image/jpeg_codec.h"
+#include "imagestore/viewer_entry.h"
 
 #include <atomic>
 #include <cstdint>
@@ -85,8 +85,11 @@ ServerParams* FindServerParams(ClientContext& ctx, std::string_view cAddress, in
 ClientViewer* GetImage(ClientContext& ctx, ServerParams* psp, int nCamera);
 
 // Reads the per-server settings file into the camera table, unless
-// loadCameraInfo is already 1. Always returns 1.
-int LoadCameraInfo(ClientContext& ctx, ServerParams& psp);
+// loadCameraInfo is already 1. Always returns 1. A connection thread passes
+// its stop flag: a hostile file must not hold up a stop, and a table cut
+// short by the stop is not installed (loadCameraInfo stays 0).
+int LoadCameraInfo(ClientContext& ctx, ServerParams& psp,
+                   const std::atomic<int32_t>* pfStop = nullptr);
 
 // Writes the saved entry of the server into BrindleView.ini [Server].
 uint32_t SavePasswd(ClientContext& ctx, ServerParams& psp);

@@ -5,7 +5,6 @@
 #include "client/connections/storage_link.h"
 #include "common/error_codes.h"
 #include "common/error_text.h"
-#include "common/ini_text.h"
 #include "common/little_endian.h"
 #include "common/log.h"
 
@@ -131,8 +130,8 @@ void ClientLink::DrainRelay() {
 }
 
 // The password dialog; false when it was cancelled (the thread then stops).
-// Text that differs from the known password only in letter case keeps the
-// known password and its stamp.
+// The digest covers the exact bytes, so any difference, letter case
+// included, makes a new password (and clears the stamp).
 bool ClientLink::AskPassword() {
     std::string entered = psp_.cPassword;
     if (host_.AskPassword(psp_, entered) != 0) {
@@ -141,7 +140,7 @@ bool ClientLink::AskPassword() {
     }
     if (entered.size() > SERVER_PASSWORD_MAX)
         entered.resize(SERVER_PASSWORD_MAX);
-    if (!IniNameEqual(entered, psp_.cPassword)) {
+    if (entered != psp_.cPassword) {
         psp_.cPassword = entered;
         psp_.qwPasswordStamp = 0;
     }

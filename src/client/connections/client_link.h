@@ -32,6 +32,8 @@ class ClientLink {
     bool Attempt();
     bool ConnectTcp();
     bool ConnectSocket();
+    void LearnEthernetAddress();
+    void UpdateServerState();
     bool PrepareStorage();
     void ReceivePasses();
     Next SendPendingRequest(bool& fSent);

@@ -166,7 +166,7 @@ void ClientLink::Start() {
     if (!fStorage_ && nFields >= 4 && psp_.dwAddress != 0 && psp_.nHostBits != 0 &&
         psp_.qwMacAddress != 0)
         Wake(NetworkOf(ctx_), psp_.nHostBits, psp_.dwAddress, psp_.qwMacAddress);
-    LoadCameraInfo(ctx_, psp_);
+    LoadCameraInfo(ctx_, psp_, &psp_.fStop);
 }
 
 // One connection attempt; true when the connect request went out.
@@ -202,6 +202,10 @@ bool ClientLink::ConnectTcp() {
         Pause(RETRY_PAUSE_MS);
         return false;
     }
+    // A sleeping server drops out of the neighbour table: a look-up that
+    // finds nothing must not forget the address that wakes it.
+    if (psp_.qwMacAddress == 0)
+        psp_.qwMacAddress = qwMac;
     if (dwAddress != psp_.dwAddress || nHostBits != psp_.nHostBits || qwMac != psp_.qwMacAddress)
         SavePasswd(ctx_, psp_);
     if (!socket_.Valid()) {
@@ -218,11 +222,32 @@ bool ClientLink::ConnectTcp() {
         Pause(RETRY_PAUSE_MS);
         return false;
     }
+    LearnEthernetAddress();
     timeval tv{0, static_cast<suseconds_t>(SOCKET_TIMEOUT_MS * 1000)};
     ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(socket_.Get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     psp_.conn.nSocket = socket_.Get();
     return true;
+}
+
+// The thread always reports with fSned 0.
+void ClientLink::UpdateServerState() {
+    if (Tracing())
+        LogWrite("ENTER {  UpdateServerState() fSned=%d\n", 0);
+    host_.UpdateServerState(psp_);
+    if (Tracing())
+        LogWrite("LEAVE }  UpdateServerState() fSned=%d\n", 0);
+}
+
+// Right after a connect the neighbour table holds the server even when the
+// look-up before it found nothing.
+void ClientLink::LearnEthernetAddress() {
+    uint64_t qwMac = 0;
+    if (NetworkOf(ctx_).EthernetAddress(psp_.dwAddress, qwMac) != 0 || qwMac == 0 ||
+        qwMac == psp_.qwMacAddress)
+        return;
+    psp_.qwMacAddress = qwMac;
+    SavePasswd(ctx_, psp_);
 }
 
 // Connects without blocking past a stop request, then leaves the socket
@@ -291,14 +316,18 @@ ClientLink::Next ClientLink::SendPendingRequest(bool& fSent) {
         return Next::Continue;
     fSent = true;
     int32_t nId = 0;
+    std::vector<uint8_t> payload;
     {
+        // The program may fill the next request while this one goes out:
+        // the fields are copied under the process-wide lock it writes under.
         std::lock_guard<std::mutex> guard(ctx_.lock);
         if (nIndex > 0 && static_cast<size_t>(nIndex) <= psp_.cameras.size())
             nId = psp_.cameras[static_cast<size_t>(nIndex) - 1].nCameraId;
+        if (nId != 0)
+            payload = fProperty ? PropertyRequestPayload(nId, psp_.propertyRequest)
+                                : CameraRequestPayload(nId, psp_.cameraRequest);
     }
     if (nId != 0) {
-        std::vector<uint8_t> payload = fProperty ? PropertyRequestPayload(nId, psp_.propertyRequest)
-                                                 : CameraRequestPayload(nId, psp_.cameraRequest);
         if (Send(fProperty ? PT_PROPERTY : PT_REQUEST, payload, false) != 0)
             return Next::Teardown; // the request stays pending for the next link
         LogRequest(psp_, fProperty, nIndex, nId);
@@ -380,7 +409,7 @@ ClientLink::Next ClientLink::Clocks() {
 ClientLink::Next ClientLink::OnNothingReceived() {
     if (!fStorage_) {
         LogWrite("サーバ%sから切断\r\n", Address());
-        host_.UpdateServerState(psp_);
+        UpdateServerState();
         return Next::Teardown;
     }
     if (psp_.nSettingsChunk.load() >= 0 || nAnswerClock_ == 0 ||
@@ -438,7 +467,7 @@ void ClientLink::Teardown() {
         Send(PT_DISCONNECT, {}, true);
     }
     psp_.fOnline = 0;
-    host_.UpdateServerState(psp_);
+    UpdateServerState();
 }
 
 // After our disconnect the server answers with its own and closes; waits
@@ -479,7 +508,7 @@ void ClientLink::Exit() {
         psp_.pStorage->AddInuse(-1);
     }
     psp_.dwThreadId = 0;
-    host_.UpdateServerState(psp_);
+    UpdateServerState();
     if (Tracing())
         LogWrite("LEAVE }  ClientThread() psp->cAddress=%s\n", Address());
 }

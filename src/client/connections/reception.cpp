@@ -8,6 +8,8 @@
 #include "common/md5.h"
 #include "common/settings.h"
 
+#include "common/text_utils.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -37,11 +39,10 @@ constexpr CopiedKey kCameraKeys[] = {
     {"Font", ""},   {"Connect", "0"},
 };
 
-void CopyValue(std::string_view from, std::string& to, std::string_view fromSection,
-               std::string_view toSection, std::string_view fromKey, std::string_view toKey,
-               const char* pcDefault) {
-    std::optional<std::string> value = IniTextGet(from, fromSection, fromKey);
-    IniTextSet(to, toSection, toKey, SettingQuoteText(value ? *value : pcDefault));
+std::string ValueOr(const IniIndex& from, std::string_view section, std::string_view key,
+                    const char* pcDefault) {
+    std::optional<std::string> value = from.Get(section, key);
+    return SettingQuoteText(value ? *value : pcDefault);
 }
 
 } // namespace
@@ -58,23 +59,44 @@ uint32_t ParseSettingsChunk(std::span<const uint8_t> payload, SettingsChunk& chu
     return 0;
 }
 
-int CopyServerSettings(std::string_view serverText, std::string& iniText) {
-    std::optional<std::string> list = IniTextGet(serverText, "Camera", "PathList2");
-    std::string pathList = list ? *list : std::string();
-    IniTextSet(iniText, "Camera", "PathList", SettingQuoteText(pathList));
+std::string ServerPathList(const IniIndex& server, const char* pcKey) {
+    std::optional<std::string> list = server.Get("Camera", pcKey);
+    if (!list)
+        return {};
+    return list->substr(0, Utf8FitLength(*list, SAVED_ENTRY_MAX));
+}
+
+int CopyServerSettings(std::string_view serverText, std::string& iniText,
+                       const std::atomic<int32_t>* pfStop) {
+    const IniIndex server(serverText);
+    std::string pathList = ServerPathList(server, "PathList2");
+    std::vector<IniEntry> entries;
+    entries.push_back({"Camera", "PathList", SettingQuoteText(pathList)});
     int nCopied = 0;
-    for (const std::string& section : ListSplitPlain(pathList)) {
-        if (IniCheckEntry(section, "Name", "") != 0)
-            continue; // a name the file cannot hold
-        for (const CopiedKey& key : kCameraKeys)
-            CopyValue(serverText, iniText, section, section, key.pcKey, key.pcKey, key.pcDefault);
-        ++nCopied;
+    try {
+        for (const std::string& section : ListSplitPlain(pathList)) {
+            if (pfStop != nullptr && pfStop->load() != 0)
+                return -1;
+            if (IniCheckEntry(section, "Name", "") != 0)
+                continue; // a name the file cannot hold
+            for (const CopiedKey& key : kCameraKeys)
+                entries.push_back(
+                    {section, key.pcKey, ValueOr(server, section, key.pcKey, key.pcDefault)});
+            ++nCopied;
+        }
+    } catch (const std::bad_alloc&) {
+        // The sections read so far are copied; "Count" says how many.
     }
-    CopyValue(serverText, iniText, "Settings", "Settings", "Crypt", "Crypt", "0");
-    // The server's do-not-sleep switch travels back with every camera request,
-    // so the client must know it rather than assume "No".
-    CopyValue(serverText, iniText, "Settings", "Settings", "NoSleep", "NoSleep", "No");
-    IniTextSet(iniText, "Camera", "Count", std::to_string(nCopied));
+    try {
+        entries.push_back({"Settings", "Crypt", ValueOr(server, "Settings", "Crypt", "0")});
+        // The server's do-not-sleep switch travels back with every camera
+        // request, so the client must know it rather than assume "No".
+        entries.push_back({"Settings", "NoSleep", ValueOr(server, "Settings", "NoSleep", "No")});
+        entries.push_back({"Camera", "Count", std::to_string(nCopied)});
+        IniTextSetMany(iniText, entries);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
     return nCopied;
 }
 

@@ -4,6 +4,7 @@
 // that comes from the server before they use it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -33,8 +34,11 @@ inline constexpr uint64_t SETTINGS_TRANSFER_MAX = 64u << 20;
 // text of the client's per-server settings file: [Camera] "PathList2" as
 // "PathList", the camera keys of every section it names (a missing value as
 // its default), [Settings] "Crypt" and "NoSleep", and [Camera] "Count".
-// Returns the number of camera sections copied.
-int CopyServerSettings(std::string_view serverText, std::string& iniText);
+// The camera list is read up to SAVED_ENTRY_MAX bytes, as LoadCameraInfo
+// reads it back. Returns the number of camera sections copied, or -1 with
+// `iniText` unchanged when *pfStop was set on the way or memory ran out.
+int CopyServerSettings(std::string_view serverText, std::string& iniText,
+                       const std::atomic<int32_t>* pfStop = nullptr);
 
 // --- Image reception ---------------------------------------------------------
 

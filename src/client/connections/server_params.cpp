@@ -3,12 +3,14 @@
 #include "client/connections/text_scan.h"
 #include "common/ini_text.h"
 #include "common/list_text.h"
+#include "common/log.h"
 #include "common/text_utils.h"
 #include "imagestore/image_path.h"
 #include "protocol/scrambler.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <new>
 
 namespace brindle {
 
@@ -28,8 +30,8 @@ std::string TextOf(const std::optional<std::string>& value, size_t maxBytes) {
     return value->substr(0, Utf8FitLength(*value, maxBytes));
 }
 
-CameraInfo ReadCamera(std::string_view text, const std::string& section) {
-    auto get = [&](const char* key) { return IniTextGet(text, section, key); };
+CameraInfo ReadCamera(const IniIndex& ini, const std::string& section) {
+    auto get = [&](const char* key) { return ini.Get(section, key); };
     CameraInfo c;
     c.nIndex = IntOf(get("Index"), 1);
     c.nConnect = IntOf(get("Connect"), 0);
@@ -65,8 +67,10 @@ bool ParseServerText(std::string_view text, std::string& cAddress, int32_t& nPor
     std::string_view address = text.substr(0, colon);
     int32_t port = 0;
     if (colon != std::string_view::npos) {
+        // Only a real TCP port names a TCP server: a negative number would
+        // make it storage-linked and a large one would wrap around.
         port = ReadDecimal(text.substr(colon + 1), 0);
-        if (port == 0)
+        if (port < 1 || port > 65535)
             return false;
     }
     if (address.empty())
@@ -159,7 +163,11 @@ std::vector<CameraFormat> ParseFormatList(std::string_view text) {
         if (!item.Decimal32(f.nWidth) || !item.Skip('x') || !item.Decimal32(f.nHeight) ||
             !item.Skip('x') || !item.Decimal64(f.nDuration))
             break;
-        formats.push_back(f);
+        try {
+            formats.push_back(f);
+        } catch (const std::bad_alloc&) {
+            break; // the formats read so far
+        }
         if (!item.Skip('|'))
             break;
         scan = item;
@@ -167,18 +175,25 @@ std::vector<CameraFormat> ParseFormatList(std::string_view text) {
     return formats;
 }
 
-ServerIniContent ParseServerIni(std::string_view text) {
+ServerIniContent ParseServerIni(std::string_view text, const std::atomic<int32_t>* pfStop) {
     ServerIniContent content;
-    std::optional<std::string> list = IniTextGet(text, "Camera", "PathList");
+    const IniIndex ini(text);
+    std::string list = TextOf(ini.Get("Camera", "PathList"), SAVED_ENTRY_MAX);
     int32_t nId = 1;
-    for (const std::string& section : ListSplitPlain(list ? *list : std::string())) {
-        CameraInfo camera = ReadCamera(text, section);
-        camera.nCameraId = nId++;
-        content.cameras.push_back(std::move(camera));
+    try {
+        for (const std::string& section : ListSplitPlain(list)) {
+            if (pfStop != nullptr && pfStop->load() != 0)
+                break;
+            CameraInfo camera = ReadCamera(ini, section);
+            camera.nCameraId = nId++;
+            content.cameras.push_back(std::move(camera));
+        }
+    } catch (const std::bad_alloc&) {
+        // The table keeps the cameras read so far.
     }
-    content.fNoSleep = IsYes(IniTextGet(text, "Settings", "NoSleep"));
-    content.nCrypt = IntOf(IniTextGet(text, "Settings", "Crypt"), 0);
-    if (std::optional<std::string> storage = IniTextGet(text, "Settings", "Webdav")) {
+    content.fNoSleep = IsYes(ini.Get("Settings", "NoSleep"));
+    content.nCrypt = IntOf(ini.Get("Settings", "Crypt"), 0);
+    if (std::optional<std::string> storage = ini.Get("Settings", "Webdav")) {
         content.cStorage = TextOf(storage, SERVER_ADDRESS_MAX);
         content.fHasStorage = true;
     }
@@ -206,8 +221,9 @@ int32_t ClampCurrentCamera(int32_t nCurrent, size_t nCameras) {
     return nCurrent;
 }
 
-CameraControlsState EnableControls(const ServerParams* psp, bool fEnable,
-                                   bool fPropertyDialogOpen) {
+namespace {
+
+CameraControlsState ControlsOf(const ServerParams* psp, bool fEnable, bool fPropertyDialogOpen) {
     CameraControlsState s;
     if (psp == nullptr || psp->fOnline.load() == 0 || psp->nCurrentCamera < 0 ||
         static_cast<size_t>(psp->nCurrentCamera) >= psp->cameras.size())
@@ -219,6 +235,20 @@ CameraControlsState EnableControls(const ServerParams* psp, bool fEnable,
     s.fProperty = e && !fPropertyDialogOpen;
     s.fSensitivity = e && camera.fChange;
     s.fDays = e && camera.fSave;
+    return s;
+}
+
+} // namespace
+
+CameraControlsState EnableControls(const ServerParams* psp, bool fEnable,
+                                   bool fPropertyDialogOpen) {
+    const char* address = psp != nullptr ? psp->cAddress.c_str() : "";
+    const bool fTrace = (g_nDebug.load() & DEBUG_TRACE) != 0;
+    if (fTrace)
+        LogWrite("ENTER {  EnableControls() psp->cAddress=%s\n", address);
+    CameraControlsState s = ControlsOf(psp, fEnable, fPropertyDialogOpen);
+    if (fTrace)
+        LogWrite("LEAVE }  EnableControls() psp->cAddress=%s\n", address);
     return s;
 }
 

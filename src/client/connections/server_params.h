@@ -118,9 +118,9 @@ struct ServerParams {
     std::vector<CameraInfo> cameras; // replaced under the process-wide lock
 
     std::atomic<int32_t> nCameraRequest{0};
-    CameraRequestFields cameraRequest;
+    CameraRequestFields cameraRequest; // written and read under the process-wide lock
     std::atomic<int32_t> nPropertyRequest{0};
-    PropertyRequestFields propertyRequest;
+    PropertyRequestFields propertyRequest; // likewise
 
     bool IsStorageLinked() const { return nPort <= 0; }
 };
@@ -131,7 +131,7 @@ struct ServerParams {
 // server, the address alone for a storage-linked one (port 0). Leading and
 // trailing blanks and tabs are removed. False when the text is empty, the
 // address part is empty, or the part after ":" does not read as a port
-// other than 0.
+// from 1 to 65535.
 bool ParseServerText(std::string_view text, std::string& cAddress, int32_t& nPort);
 
 // The folder-name rules of the server's camera list: blanks and tabs become
@@ -182,7 +182,11 @@ struct ServerIniContent {
     std::string cStorage;
     bool fHasStorage = false; // [Settings] "Webdav" was present
 };
-ServerIniContent ParseServerIni(std::string_view text);
+// One pass over the text. "PathList" is read up to SAVED_ENTRY_MAX bytes.
+// Stops early with the cameras read so far when *pfStop is set or memory
+// runs out.
+ServerIniContent ParseServerIni(std::string_view text,
+                                const std::atomic<int32_t>* pfStop = nullptr);
 
 // The camera list line: name, " [n]" when the instance number is above 1,
 // blanks to 80 characters, a tab, and the section name.
