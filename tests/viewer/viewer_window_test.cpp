@@ -88,8 +88,8 @@ class ViewerTest : public ::testing::Test {
     }
     std::string AddImage(const SystemTime& t, const std::vector<uint8_t>& bytes) {
         std::string path;
+        EXPECT_EQ(SaveImageFile(tree_, t, bytes.data(), bytes.size()), 0u);
         EXPECT_EQ(CreateImagePath(tree_, t, path), 0u);
-        EXPECT_EQ(SaveImageFile(path, bytes.data(), bytes.size()), 0u);
         return path;
     }
 
