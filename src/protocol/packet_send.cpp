@@ -153,6 +153,8 @@ uint32_t RelaySend(PacketConnection& conn, uint16_t nType, std::span<const uint8
         return ERROR_INVALID_PARAMETER_CODE;
     uint32_t err = 0;
     for (int attempt = 0; attempt < RELAY_SEND_ATTEMPTS; ++attempt) {
+        if (attempt > 0 && codec::StopRequested(conn))
+            break;
         if (attempt > 0)
             SleeperOf(conn).Sleep(RELAY_SEND_PAUSE_MS);
         err = nType < PT_IMAGE ? conn.pRelay->SendControl(conn, packet, nPlainLength)
