@@ -137,8 +137,6 @@ TEST_F(HostAttackTest, TwoThousandAddressesUnderALowDescriptorLimit) {
         ASSERT_TRUE(fd.Valid()) << Loopback(i);
     }
     ExpectQuickLogIn("127.0.0.4");
-    EXPECT_EQ(ReadFileText(dir.File("BrindleHost.log")).find("サーバ管理メモリ確保に失敗"),
-              std::string::npos);
     ExpectQuickExit();
 }
 

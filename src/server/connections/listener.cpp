@@ -183,8 +183,19 @@ void ConnectionManager::ListenLoop(int nListenFd, int nWakeFd) {
         socklen_t len = sizeof addr;
         int fd = ::accept4(nListenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
         if (fd < 0) {
-            if (TransientAcceptError(errno))
+            int acceptErr = errno;
+            if (TransientAcceptError(acceptErr))
                 continue;
+            // Out of descriptors for a moment (ending threads give theirs
+            // back): the peer waits in the backlog instead of the port
+            // closing for everyone.
+            if (acceptErr == EMFILE || acceptErr == ENFILE || acceptErr == ENOBUFS ||
+                acceptErr == ENOMEM) {
+                pollfd wake{nWakeFd, POLLIN, 0};
+                if (::poll(&wake, 1, 100) > 0)
+                    return;
+                continue;
+            }
             err = LastOsError();
             LogWrite("ソケットアクセプトでエラー発生(0x%08X-%s)\r\n", err, ErrorText(err).c_str());
             break;
