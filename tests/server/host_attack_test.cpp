@@ -65,12 +65,12 @@ class HostAttackTest : public ::testing::Test {
     // nFiles > 0 starts the server with that descriptor limit.
     void StartHost(int nFiles = 0) {
         std::string program = std::string(BRINDLE_BINARY_DIR) + "/bin/BrindleHost";
-        std::vector<std::string> args = {"--headless", "--data-dir",    dir.Path(),
-                                         "--test-camera", "--listen", "127.0.0.1"};
+        std::vector<std::string> args = {"--headless",    "--data-dir", dir.Path(),
+                                         "--test-camera", "--listen",   "127.0.0.1"};
         if (nFiles > 0) {
-            args.insert(args.begin(), {"-c", "ulimit -n " + std::to_string(nFiles) +
-                                                 " && exec \"$0\" \"$@\"",
-                                       program});
+            args.insert(
+                args.begin(),
+                {"-c", "ulimit -n " + std::to_string(nFiles) + " && exec \"$0\" \"$@\"", program});
             program = "/bin/sh";
         }
         ASSERT_TRUE(host.Start(program, args, dir.File("host.out")));
@@ -79,8 +79,8 @@ class HostAttackTest : public ::testing::Test {
     void SetPassword(const std::string& password) {
         ChildProcess setter;
         ASSERT_TRUE(setter.Start(std::string(BRINDLE_BINARY_DIR) + "/bin/BrindleHost",
-                                 {"--set-password", "--data-dir", dir.Path()},
-                                 dir.File("set.out"), password + "\n"));
+                                 {"--set-password", "--data-dir", dir.Path()}, dir.File("set.out"),
+                                 password + "\n"));
         ASSERT_EQ(setter.Wait(10000), 0);
     }
     // A good client logs in from its own address, and soon.
