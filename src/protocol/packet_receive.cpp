@@ -1,5 +1,5 @@
 #include "common/error_codes.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 #include "protocol/codec_internal.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 #include "common/error_text.h"
 #include "common/little_endian.h"
 #include "common/log.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 #include "protocol/codec_internal.h"
 #include "protocol/scrambler.h"
 

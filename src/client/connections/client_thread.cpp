@@ -7,8 +7,8 @@
 #include "common/error_text.h"
 #include "common/ini_file.h"
 #include "common/log.h"
+#include "common/os_error.h"
 #include "platform/clock.h"
-#include "platform/os_error.h"
 #include "protocol/sleeper.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // when its peer comes back; the manager keeps only a few of those.
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 #include "protocol/packet_codec.h"
 #include "server/connections/login.h"
 

@@ -4,10 +4,10 @@
 #include "common/error_text.h"
 #include "common/ini_text.h"
 #include "common/log.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <netinet/in.h>

@@ -5,7 +5,7 @@
 // and, when it failed, opens it again 5 s later from its periodic tick.
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "common/unique_fd.h"
 #include "server/connections/client_connection.h"
 #include "server/connections/login_pacer.h"
 #include "server/connections/server_context.h"

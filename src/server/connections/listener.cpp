@@ -3,7 +3,7 @@
 #include "common/error_codes.h"
 #include "common/error_text.h"
 #include "common/log.h"
-#include "platform/os_error.h"
+#include "common/os_error.h"
 #include "server/connections/connection_manager.h"
 
 #include <arpa/inet.h>
