@@ -17,4 +17,8 @@ inline const Sleeper& SleeperOf(const PacketConnection& conn) {
     return conn.pSleeper ? *conn.pSleeper : SystemSleeper();
 }
 
+inline bool StopRequested(const PacketConnection& conn) {
+    return conn.stopRequested && conn.stopRequested();
+}
+
 } // namespace brindle::codec

@@ -7,6 +7,7 @@
 #include "protocol/packet.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,6 +36,10 @@ struct PacketConnection {
     uint32_t nLastRelaySend = 0;       // tick of the last relayed send (non-zero)
     const Clock* pClock = nullptr;     // null: SystemClock()
     const Sleeper* pSleeper = nullptr; // null: SystemSleeper()
+    // True once the owner wants the connection to end. A send that finds no
+    // room and a packet whose rest does not come give up at once then
+    // (WSAEINTR_CODE) instead of waiting out their 100 s. Empty: never.
+    std::function<bool()> stopRequested;
 
     // Work areas kept between packets (compression output, receive scratch).
     std::vector<uint8_t> sendArea;
@@ -72,6 +77,12 @@ class RelayTransport {
     // Fetch new files from the storage once.
     virtual void Poll(PacketConnection& conn) = 0;
 };
+
+// The size of a send buffer for a payload of nPayload bytes: the header,
+// the payload and the room that encipherment may grow into.
+inline constexpr size_t PacketSendBufferSize(size_t nPayload) {
+    return PACKET_HEADER_SIZE + nPayload + PACKET_SEND_SPARE;
+}
 
 // Options of SendPacket.
 inline constexpr uint32_t SEND_COMPRESS = PF_COMPRESSED;
@@ -113,9 +124,11 @@ inline constexpr uint32_t RECEIVE_POLL_ONLY = 1;
 // for a poll-only call, -1 otherwise. Before the first byte of a packet, a
 // socket receive time-out gives 10060 on a blocking socket, and would-block
 // on a non-blocking socket or an empty relay gives 10035. Once a packet has
-// begun, its rest is awaited (a stall of more than 100,000 ms gives 1460).
-// After a failure on a direct connection the bytes waiting on the socket are
-// discarded. pRelayValue receives the relay sequence number.
+// begun, its rest is awaited (a stall of more than 100,000 ms gives 1460, a
+// stop request during the stall WSAEINTR_CODE). After a failure that
+// consumed part of a packet or found it bad, the bytes waiting on a direct
+// connection are discarded; a failure that read nothing leaves them for the
+// next call. pRelayValue receives the relay sequence number.
 int64_t ReceivePacket(PacketConnection& conn, PacketSide side, std::vector<uint8_t>& packet,
                       uint32_t& nError, uint32_t* pRelayValue = nullptr, uint32_t nOptions = 0);
 

@@ -41,13 +41,16 @@ uint32_t ReceiveErrorCode(int fd, int err) {
 
 // Waiting for the rest of a packet that has begun to arrive. Giving up on
 // it would leave the stream without a packet boundary, so a stall is
-// waited out up to the same limit that a send has.
+// waited out up to the same limit that a send has, unless the owner wants
+// the connection to end.
 class MidPacketWait {
   public:
     explicit MidPacketWait(const PacketConnection& conn) : conn_(conn) {}
 
-    // False once the stall has lasted longer than the limit.
-    bool Wait() {
+    // 0 to read again, else the code that ends the wait.
+    uint32_t Wait() {
+        if (codec::StopRequested(conn_))
+            return WSAEINTR_CODE;
         uint32_t now = codec::ClockOf(conn_).Tick();
         if (!fWaiting_) {
             fWaiting_ = true;
@@ -55,13 +58,13 @@ class MidPacketWait {
         }
         uint32_t elapsed = now - start_;
         if (elapsed > STALL_LIMIT_MS)
-            return false;
+            return ERROR_TIMEOUT_CODE;
         // A blocking socket has already waited for its time-out in recv.
         if (IsNonBlocking(conn_.nSocket)) {
             pollfd pfd{conn_.nSocket, POLLIN, 0};
             ::poll(&pfd, 1, static_cast<int>(std::min<uint32_t>(STALL_LIMIT_MS - elapsed, 100)));
         }
-        return true;
+        return 0;
     }
 
   private:
@@ -73,8 +76,9 @@ class MidPacketWait {
 
 // Reads exactly n bytes. Returns 1, 0 when the peer closed the connection
 // (1226), or -1 on a failed read; nError tells which. fStarted: bytes of this
-// packet have been read already.
-int ReadExact(const PacketConnection& conn, uint8_t* p, size_t n, bool fStarted, uint32_t& nError) {
+// packet have been read already; set when this call reads any.
+int ReadExact(const PacketConnection& conn, uint8_t* p, size_t n, bool& fStarted,
+              uint32_t& nError) {
     MidPacketWait stall(conn);
     size_t got = 0;
     while (got < n) {
@@ -92,9 +96,9 @@ int ReadExact(const PacketConnection& conn, uint8_t* p, size_t n, bool fStarted,
         if (err == EINTR)
             continue;
         if (fStarted && (err == EAGAIN || err == EWOULDBLOCK)) {
-            if (stall.Wait())
+            nError = stall.Wait();
+            if (nError == 0)
                 continue;
-            nError = ERROR_TIMEOUT_CODE;
             return -1;
         }
         nError = ReceiveErrorCode(conn.nSocket, err);
@@ -121,9 +125,10 @@ void DiscardPending(int fd) {
 
 // Reads the header and the payload. A compressed payload goes into the
 // receive area so that inflation can write into the caller's buffer.
+// fStarted tells whether any byte of the stream was consumed.
 int ReadPacket(PacketConnection& conn, PacketSide side, std::vector<uint8_t>& packet,
-               std::span<uint8_t>& wire, uint32_t& nError) {
-    int r = ReadExact(conn, packet.data(), PACKET_HEADER_SIZE, false, nError);
+               std::span<uint8_t>& wire, uint32_t& nError, bool& fStarted) {
+    int r = ReadExact(conn, packet.data(), PACKET_HEADER_SIZE, fStarted, nError);
     if (r <= 0)
         return r;
     PacketHeader header = PacketHeaderRead(packet.data());
@@ -137,7 +142,7 @@ int ReadPacket(PacketConnection& conn, PacketSide side, std::vector<uint8_t>& pa
         std::copy_n(packet.data(), PACKET_HEADER_SIZE, conn.receiveArea.data());
         pTarget = conn.receiveArea.data();
     }
-    r = ReadExact(conn, pTarget + PACKET_HEADER_SIZE, header.length, true, nError);
+    r = ReadExact(conn, pTarget + PACKET_HEADER_SIZE, header.length, fStarted, nError);
     if (r <= 0)
         return r;
     wire = std::span<uint8_t>(pTarget, nTotal);
@@ -147,7 +152,8 @@ int ReadPacket(PacketConnection& conn, PacketSide side, std::vector<uint8_t>& pa
 int64_t ReceiveDirect(PacketConnection& conn, PacketSide side, std::vector<uint8_t>& packet,
                       uint32_t& nError) {
     std::span<uint8_t> wire;
-    int r = ReadPacket(conn, side, packet, wire, nError);
+    bool fStarted = false;
+    int r = ReadPacket(conn, side, packet, wire, nError, fStarted);
     if (r > 0) {
         bool fInflated = false;
         nError = DecodePacket(conn.imageCipher, wire, InflateLimit{}, packet, fInflated);
@@ -155,7 +161,11 @@ int64_t ReceiveDirect(PacketConnection& conn, PacketSide side, std::vector<uint8
             return static_cast<int64_t>(wire.size());
         r = -1;
     }
-    DiscardPending(conn.nSocket);
+    // A failure that read nothing (a receive time-out, would-block) leaves
+    // the stream at a packet boundary: what arrives meanwhile is the next
+    // packet, not the rest of a broken one.
+    if (fStarted)
+        DiscardPending(conn.nSocket);
     return r;
 }
 

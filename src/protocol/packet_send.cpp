@@ -27,7 +27,7 @@ constexpr int RELAY_SEND_ATTEMPTS = 10;
 constexpr uint32_t RELAY_SEND_PAUSE_MS = 1000;
 // The compression area is kept at this size between packets; a larger one,
 // needed only for big relayed payloads, is dropped after use.
-constexpr size_t SEND_AREA_KEPT = PACKET_HEADER_SIZE + PACKET_PAYLOAD_MAX + PACKET_SEND_SPARE;
+constexpr size_t SEND_AREA_KEPT = PacketSendBufferSize(PACKET_PAYLOAD_MAX);
 
 void LogSendError(const PacketConnection& conn, uint16_t nType, uint32_t err) {
     LogWrite("%sへ%s送信でエラー発生(0x%08X-%s)\r\n", conn.cPeerName.c_str(), PacketTypeName(nType),
@@ -57,8 +57,7 @@ bool Deflate(const uint8_t* pIn, uint32_t nIn, uint8_t* pOut, uint32_t& nOut) {
 // Deflates the payload into the connection's send area; on success the
 // packet to send is there. Returns 0, or 8 when the area cannot be had.
 uint32_t Compress(PacketConnection& conn, std::span<uint8_t>& packet, PacketHeader& header) {
-    size_t need = PACKET_HEADER_SIZE + std::max<size_t>(header.length, PACKET_PAYLOAD_MAX) +
-                  PACKET_SEND_SPARE;
+    size_t need = PacketSendBufferSize(std::max<size_t>(header.length, PACKET_PAYLOAD_MAX));
     try {
         if (conn.sendArea.size() < need)
             conn.sendArea.resize(need);
@@ -119,7 +118,9 @@ void WaitWritable(int fd, uint32_t ms) {
 
 // Sends every byte. EAGAIN is would-block whether it comes from a
 // non-blocking socket or from the send time-out of a blocking one: both are
-// retried (waiting for room instead of spinning) until the time limit.
+// retried (waiting for room instead of spinning) until the time limit, or
+// until the owner wants the connection to end: a peer that stopped reading
+// must not hold a stopping thread for the whole limit.
 // nFlags adds MSG_MORE when more packets follow.
 uint32_t DirectSend(const PacketConnection& conn, const uint8_t* p, size_t n, int nFlags) {
     const Clock& clock = ClockOf(conn);
@@ -135,6 +136,8 @@ uint32_t DirectSend(const PacketConnection& conn, const uint8_t* p, size_t n, in
             sent += static_cast<size_t>(r);
         if (sent == n)
             break;
+        if (r <= 0 && codec::StopRequested(conn))
+            return WSAEINTR_CODE;
         uint32_t elapsed = clock.Tick() - start;
         if (elapsed > SEND_TIME_LIMIT_MS)
             return ERR_SEND_TIMEOUT;
@@ -150,6 +153,8 @@ uint32_t RelaySend(PacketConnection& conn, uint16_t nType, std::span<const uint8
         return ERROR_INVALID_PARAMETER_CODE;
     uint32_t err = 0;
     for (int attempt = 0; attempt < RELAY_SEND_ATTEMPTS; ++attempt) {
+        if (attempt > 0 && codec::StopRequested(conn))
+            break;
         if (attempt > 0)
             SleeperOf(conn).Sleep(RELAY_SEND_PAUSE_MS);
         err = nType < PT_IMAGE ? conn.pRelay->SendControl(conn, packet, nPlainLength)
@@ -264,7 +269,7 @@ uint32_t SendPacketFrom(PacketConnection& conn, uint16_t nType,
     for (std::span<const uint8_t> part : parts)
         nLength += part.size();
     if (nLength > UINT32_MAX - PACKET_HEADER_SIZE - PACKET_SEND_SPARE ||
-        buffer.size() < PACKET_HEADER_SIZE + nLength + PACKET_SEND_SPARE) {
+        buffer.size() < PacketSendBufferSize(nLength)) {
         LogSendError(conn, nType, ERROR_INSUFFICIENT_BUFFER_CODE);
         return ERROR_INSUFFICIENT_BUFFER_CODE;
     }

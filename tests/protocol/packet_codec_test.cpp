@@ -6,6 +6,7 @@
 #include "support/file_text.h"
 #include "support/temp_dir.h"
 
+#include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -305,6 +306,73 @@ TEST(ReceivePacket, StallMidPacketEndsAfter100Seconds) {
     uint32_t err = 0;
     EXPECT_EQ(ReceivePacket(conn, PacketSide::Server, packet, err), -1);
     EXPECT_EQ(err, ERROR_TIMEOUT_CODE);
+}
+
+// A stop request ends the waits for a stalled peer at once, in both
+// directions, while whole packets still go through (a stopping server
+// still reads the client's disconnect).
+TEST(Packets, StopRequestEndsStallsButNotWholePackets) {
+    std::vector<uint8_t> wire = test::WirePacket(PT_DISCONNECT, 0, {});
+    SocketPair sockets;
+    timeval timeout{0, 1000};
+    ASSERT_EQ(setsockopt(sockets.b(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout), 0);
+    ASSERT_TRUE(test::WriteAll(sockets.a(), wire));
+    ASSERT_TRUE(test::WriteAll(sockets.a(), wire.data(), 10));
+    test::SteppingClock clock(1000); // the 100 s limits would take 100 looks
+    PacketConnection receiver;
+    receiver.nSocket = sockets.b();
+    receiver.pClock = &clock;
+    receiver.stopRequested = [] { return true; };
+    std::vector<uint8_t> packet;
+    uint32_t err = 0;
+    EXPECT_EQ(ReceivePacket(receiver, PacketSide::Server, packet, err), 16) << err;
+    EXPECT_EQ(ReceivePacket(receiver, PacketSide::Server, packet, err), -1);
+    EXPECT_EQ(err, WSAEINTR_CODE);
+
+    int small = 4096;
+    setsockopt(sockets.a(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ASSERT_EQ(fcntl(sockets.a(), F_SETFL, O_NONBLOCK), 0);
+    PacketConnection sender;
+    sender.nSocket = sockets.a();
+    sender.pClock = &clock;
+    sender.stopRequested = [] { return true; };
+    std::vector<uint8_t> buffer = SendBuffer(test::NoiseBytes(65536));
+    EXPECT_EQ(SendPacket(sender, PT_ECHO, buffer, 65536, 0, false), WSAEINTR_CODE);
+}
+
+// A receive that found nothing must not throw away a packet that arrives a
+// moment later. The receiver polls an empty non-blocking socket as fast as
+// it can while packets trickle in, so arrivals land at every point of its
+// failure path.
+TEST(ReceivePacket, NothingIsDroppedAfterAReceiveThatFoundNothing) {
+    constexpr int kPackets = 200;
+    SocketPair sockets;
+    ASSERT_EQ(fcntl(sockets.b(), F_SETFL, O_NONBLOCK), 0);
+    std::thread sender([&] {
+        for (int i = 0; i < kPackets; ++i) {
+            std::vector<uint8_t> wire = test::WirePacket(PT_ECHO, 0, {uint8_t(i), 1, 2, 3});
+            test::WriteAll(sockets.a(), wire);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        sockets.CloseA();
+    });
+    PacketConnection conn;
+    conn.nSocket = sockets.b();
+    std::vector<uint8_t> packet;
+    std::vector<int> received;
+    for (;;) {
+        uint32_t err = 0;
+        int64_t n = ReceivePacket(conn, PacketSide::Server, packet, err);
+        if (n > 0)
+            received.push_back(PayloadOf(packet).at(0));
+        else if (n == 0 || err != WSAEWOULDBLOCK_CODE)
+            break;
+    }
+    sender.join();
+    std::vector<int> expected;
+    for (int i = 0; i < kPackets; ++i)
+        expected.push_back(uint8_t(i));
+    EXPECT_EQ(received, expected);
 }
 
 // Each image cipher over a real TCP connection; the receiver keeps one

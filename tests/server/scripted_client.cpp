@@ -99,7 +99,7 @@ void ScriptedClient::Reset() {
 }
 
 uint32_t ScriptedClient::Send(uint16_t nType, std::span<const uint8_t> payload, uint32_t nOptions) {
-    send_.assign(PACKET_HEADER_SIZE + payload.size() + PACKET_SEND_SPARE, 0);
+    send_.assign(PacketSendBufferSize(payload.size()), 0);
     std::copy(payload.begin(), payload.end(), send_.begin() + PACKET_HEADER_SIZE);
     return SendPacket(conn_, nType, send_, static_cast<uint32_t>(payload.size()), nOptions, false);
 }

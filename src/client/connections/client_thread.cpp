@@ -121,7 +121,7 @@ void ClientLink::Pause(uint32_t ms) {
 }
 
 uint32_t ClientLink::Send(uint16_t nType, std::span<const uint8_t> payload, bool fLog) {
-    size_t need = PACKET_HEADER_SIZE + payload.size() + PACKET_SEND_SPARE;
+    size_t need = PacketSendBufferSize(payload.size());
     if (sendBuffer_.size() < need)
         sendBuffer_.resize(need);
     std::copy(payload.begin(), payload.end(), sendBuffer_.begin() + PACKET_HEADER_SIZE);

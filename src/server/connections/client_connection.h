@@ -1,6 +1,6 @@
 // The server's record of one client (`ClientConnection`): one per peer name,
-// created when the name is first seen and reused for the life of the
-// process, served by one thread at a time.
+// served by one thread at a time. A record whose thread has ended is reused
+// when its peer comes back; the manager keeps only a few of those.
 #pragma once
 
 #include "common/unique_fd.h"
@@ -62,8 +62,13 @@ struct ClientConnection {
     // log-in; zero for log-ins without password. Thread only.
     LoginBlock chain{};
 
-    // Woken when images or a stop request wait for the thread.
+    // Woken when images or a stop request wait for the thread. Open only
+    // while the thread runs; opened, written and closed under the manager's
+    // list lock.
     UniqueFd wake;
+    // When the record last got a thread (the manager's count), so the
+    // records of peers that left long ago are the first to go.
+    uint64_t nStartSequence = 0;
 
     bool Running() const { return nThreadId.load() != 0; }
     // Set by the manager before the thread starts; read by the thread.

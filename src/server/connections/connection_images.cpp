@@ -43,7 +43,7 @@ uint32_t ConnectionThread::SendPieces(const ImageBatch& batch, bool& fLastPlain)
     size_t nPieces = ImagePieceCount(batch.nBytes, nChunk);
     // The piece buffer is kept for the next batch; only the one-piece buffer
     // of a large relayed batch is given back afterwards.
-    size_t nPieceBuffer = PACKET_HEADER_SIZE + IMAGE_PIECE_HEADER + nChunk + 3 + PACKET_SEND_SPARE;
+    size_t nPieceBuffer = PacketSendBufferSize(nChunk + IMAGE_PIECE_EXTRA);
     try {
         if (pieces_.size() < nPieceBuffer)
             pieces_.resize(nPieceBuffer);
@@ -78,7 +78,7 @@ uint32_t ConnectionThread::SendPieces(const ImageBatch& batch, bool& fLastPlain)
         if (err == 0)
             fLastPlain = (PacketHeaderRead(pieces_.data()).flags & PF_SENT_PLAIN) != 0;
     }
-    if (pieces_.size() > PACKET_HEADER_SIZE + PACKET_PAYLOAD_MAX + PACKET_SEND_SPARE)
+    if (pieces_.size() > PacketSendBufferSize(PACKET_PAYLOAD_MAX))
         std::vector<uint8_t>().swap(pieces_);
     return err;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <poll.h>
 
 namespace brindle {
 
@@ -38,7 +39,7 @@ bool ConnectionThread::HandleConnect(uint32_t nRelayValue) {
     rec_.nLoginState.store(LOGIN_PENDING);
     fChallengePending_ = false;
     if (!ctx_.Password().cPassword.empty())
-        return SendChallenge(nRelayValue);
+        return PaceLogin() && SendChallenge(nRelayValue);
     rec_.chain.fill(0);
     return CompleteLogin(PT_CONNECT);
 }
@@ -72,6 +73,22 @@ bool ConnectionThread::DrainRelayed(uint32_t& nRelayValue) {
     return !fDisconnect;
 }
 
+// Waits out the pause that earlier failed log-ins from this address
+// earned, without holding up anyone else; false when a stop request came
+// meanwhile.
+bool ConnectionThread::PaceLogin() {
+    for (;;) {
+        if (StopRequested())
+            return false;
+        uint32_t nDelay = manager_.Pacer().Delay(rec_.cPeerName);
+        if (nDelay == 0)
+            return true;
+        pollfd fd{rec_.wake.Get(), POLLIN, 0};
+        if (::poll(&fd, 1, static_cast<int>(std::min<uint32_t>(nDelay, 100))) > 0)
+            DrainWake();
+    }
+}
+
 bool ConnectionThread::SendChallenge(uint32_t nRelayValue) {
     ServerPassword password = ctx_.Password();
     rec_.chain = LoginChallenge(SystemTimeToFileTime(ctx_.clock.LocalNow()));
@@ -87,6 +104,9 @@ bool ConnectionThread::HandleAuth() {
     // A response counts only as the answer to a challenge of this
     // conversation: an old challenge or digest left in the record must not
     // let a replayed response in.
+    // A guess against a challenge already given is paced like a new one.
+    if (!PaceLogin())
+        return false;
     std::span<const uint8_t> payload = Payload();
     bool fMatch = false;
     if (fChallengePending_ && payload.size() >= rec_.chain.size()) {
@@ -95,8 +115,13 @@ bool ConnectionThread::HandleAuth() {
         if (fMatch)
             rec_.chain = digest;
     }
-    if (!fMatch)
+    if (!fMatch) {
+        if (manager_.Pacer().Failed(rec_.cPeerName))
+            LogWrite("%sからのログイン失敗が続いているため応答を遅らせます\r\n",
+                     rec_.cPeerName.c_str());
         return ReplyResult(PT_AUTH, ERR_AUTH_FAILED);
+    }
+    manager_.Pacer().Succeeded(rec_.cPeerName);
     fChallengePending_ = false;
     return CompleteLogin(PT_AUTH);
 }
@@ -133,7 +158,7 @@ uint32_t ConnectionThread::SendCameraInformation(const std::string& text) {
     size_t nPieces = std::max<size_t>(1, (text.size() + nChunk - 1) / nChunk);
     std::vector<uint8_t> buffer;
     try {
-        buffer.resize(PACKET_HEADER_SIZE + INFO_PIECE_HEADER + nChunk + 3 + PACKET_SEND_SPARE);
+        buffer.resize(PacketSendBufferSize(nChunk + INFO_PIECE_OVERHEAD));
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY_CODE;
     }

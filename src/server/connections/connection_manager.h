@@ -7,6 +7,7 @@
 
 #include "common/unique_fd.h"
 #include "server/connections/client_connection.h"
+#include "server/connections/login_pacer.h"
 #include "server/connections/server_context.h"
 
 #include <atomic>
@@ -47,7 +48,9 @@ class ConnectionManager {
     bool TakeListenerFailure() { return fListenerFailed_.exchange(false); }
 
     // Starts serving a peer whose socket was accepted (options already
-    // set). Ignored while closing. Returns 0 or a code (logged).
+    // set). Ignored while closing. Never waits for another thread: an old
+    // thread of the same peer is told to stop and is joined later. Returns
+    // 0 or a code (logged).
     uint32_t StartDirect(const std::string& cPeerName, UniqueFd socket, int nPeerPort);
     // Starts serving a relayed peer; *ppSlot receives the record (cleared
     // first, stays null on failure).
@@ -58,9 +61,14 @@ class ConnectionManager {
     void NotifyWork();
 
     // Closing: no connection starts any more; every thread is asked to stop
-    // and joined. A thread stuck in a send longer than nGraceMs has its
-    // socket shut down so that it ends.
-    void StopAll(uint32_t nGraceMs = 8000);
+    // and joined. A thread still waiting for its client's disconnect after
+    // nGraceMs has its socket shut down so that it ends.
+    void StopAll(uint32_t nGraceMs = STOP_GRACE_MS);
+    // Long enough for the 5 s wait for a client's disconnect, short enough
+    // that the program ends within 8 s of being told to.
+    static constexpr uint32_t STOP_GRACE_MS = 6000;
+    // Records of peers whose threads ended that are kept for their return.
+    static constexpr size_t ENDED_RECORDS_KEPT = 16;
 
     // Called by a thread whose client logged in: every other record stands
     // down.
@@ -69,13 +77,24 @@ class ConnectionManager {
     bool AnotherLoggedIn(const ClientConnection* self);
 
     std::vector<ConnectionInfo> Snapshot();
+    // Threads that ended but have not been joined (tests watch it).
+    size_t UnjoinedThreads();
     ServerContext& Context() { return context_; }
+    LoginPacer& Pacer() { return pacer_; }
+
+    // Called by a record's thread as it ends: gives back what only a
+    // running thread needs (its wake descriptor, its packet areas).
+    void ThreadEnding(ClientConnection& record);
 
   private:
-    ClientConnection* FindOrCreate(const std::string& cPeerName, bool& fCreated);
+    ClientConnection* FindOrCreate(const std::string& cPeerName);
     ClientConnection* RecordToStart(const std::string& cPeerName);
     uint32_t Launch(ClientConnection& record);
     void StopAndJoin(ClientConnection& record);
+    void Retire(std::vector<std::unique_ptr<ClientConnection>>::iterator it);
+    void ReapLocked();
+    void DropEndedLocked();
+    void WaitEnded(const std::string& cPeerName);
     void ListenLoop(int nListenFd, int nWakeFd);
     void Accept(int nListenFd);
     void StopListenerThread();
@@ -84,7 +103,14 @@ class ConnectionManager {
     std::string cBindAddress_;
 
     std::mutex listLock_;
+    // One record per peer name, and the records of old threads of a peer
+    // that came back while they still ran: told to stop, joined once ended.
     std::vector<std::unique_ptr<ClientConnection>> records_;
+    std::vector<std::unique_ptr<ClientConnection>> retiring_;
+    uint64_t nStarts_ = 0;
+    // The record of the client that logged in last is kept when it ends.
+    const ClientConnection* pLastLoggedIn_ = nullptr;
+    LoginPacer pacer_;
     std::mutex startLock_; // one start at a time
     std::atomic<bool> fClosing_{false};
 

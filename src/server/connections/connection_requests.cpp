@@ -22,7 +22,7 @@ constexpr uint32_t PROPERTY_COMMAND_OPEN = 0;
 } // namespace
 
 bool ConnectionThread::Reply(uint16_t nType, std::span<const uint8_t> payload, bool fLog) {
-    size_t need = PACKET_HEADER_SIZE + payload.size() + PACKET_SEND_SPARE;
+    size_t need = PacketSendBufferSize(payload.size());
     try {
         if (send_.size() < need)
             send_.resize(need);

@@ -53,6 +53,7 @@ void ConnectionThread::EndThread(bool fTouchStatus) {
         SetStatus(CONNECTION_DISCONNECTED);
     rec_.nTransport.store(0);
     rec_.nLoginState.store(LOGIN_NONE);
+    manager_.ThreadEnding(rec_);
     rec_.nThreadId.store(0);
 }
 
@@ -214,7 +215,7 @@ void ConnectionThread::EndConversation() {
         CloseSocket();
         return;
     }
-    uint8_t disconnect[PACKET_HEADER_SIZE + PACKET_SEND_SPARE] = {};
+    uint8_t disconnect[PacketSendBufferSize(0)] = {};
     uint32_t err = SendPacket(rec_.packet, PT_DISCONNECT, disconnect, 0, SEND_ENCIPHER, true);
     if (!rec_.Relayed() && err != WSAECONNRESET_CODE)
         DisconnectWait();

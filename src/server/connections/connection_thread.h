@@ -36,6 +36,7 @@ class ConnectionThread {
     // Log-in (connection_login.cpp).
     bool HandleConnect(uint32_t nRelayValue);
     bool DrainRelayed(uint32_t& nRelayValue);
+    bool PaceLogin();
     bool SendChallenge(uint32_t nRelayValue);
     bool HandleAuth();
     bool CompleteLogin(uint16_t nType);

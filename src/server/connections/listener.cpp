@@ -19,6 +19,11 @@ namespace brindle {
 
 namespace {
 
+// A backlog of one makes the kernel drop the connection attempts that
+// arrive while the listener starts a thread, and a dropped attempt is
+// tried again only 1, 3, 7, 15 s later: a flood of connections would keep
+// a good client out for that long.
+constexpr int LISTEN_BACKLOG = 128;
 // Both buffers hold one largest packet.
 constexpr int SOCKET_BUFFER_SIZE = 65553;
 constexpr int SOCKET_TIMEOUT_MS = 100;
@@ -53,7 +58,7 @@ uint32_t BindAndListen(int fd, const std::string& cAddress, uint16_t nPort) {
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         return LogStepFailure("ソケットバインドに失敗", LastOsError());
-    if (::listen(fd, 1) != 0)
+    if (::listen(fd, LISTEN_BACKLOG) != 0)
         return LogStepFailure("ソケットリッスンに失敗", LastOsError());
     return 0;
 }
@@ -178,8 +183,19 @@ void ConnectionManager::ListenLoop(int nListenFd, int nWakeFd) {
         socklen_t len = sizeof addr;
         int fd = ::accept4(nListenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
         if (fd < 0) {
-            if (TransientAcceptError(errno))
+            int acceptErr = errno;
+            if (TransientAcceptError(acceptErr))
                 continue;
+            // Out of descriptors for a moment (ending threads give theirs
+            // back): the peer waits in the backlog instead of the port
+            // closing for everyone.
+            if (acceptErr == EMFILE || acceptErr == ENFILE || acceptErr == ENOBUFS ||
+                acceptErr == ENOMEM) {
+                pollfd wake{nWakeFd, POLLIN, 0};
+                if (::poll(&wake, 1, 100) > 0)
+                    return;
+                continue;
+            }
             err = LastOsError();
             LogWrite("ソケットアクセプトでエラー発生(0x%08X-%s)\r\n", err, ErrorText(err).c_str());
             break;
