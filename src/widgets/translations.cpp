@@ -1,6 +1,7 @@
 #include "widgets/translations.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -13,8 +14,8 @@ constexpr char OWN_TRANSLATOR[] = "brindle-translator";
 constexpr char QT_TRANSLATOR[] = "brindle-qt-translator";
 
 void RemoveTranslator(QApplication& app, const char* objectName) {
-    if (auto* translator =
-            app.findChild<QTranslator*>(QLatin1String(objectName), Qt::FindDirectChildrenOnly)) {
+    for (auto* translator :
+         app.findChildren<QTranslator*>(QLatin1String(objectName), Qt::FindDirectChildrenOnly)) {
         QCoreApplication::removeTranslator(translator);
         delete translator;
     }
@@ -49,7 +50,15 @@ bool InstallTranslations(QApplication& app, const QLocale& locale) {
                 QLibraryInfo::path(QLibraryInfo::TranslationsPath));
         return true;
     }
-    return Install(app, OWN_TRANSLATOR, QStringLiteral("brindle_en"), QStringLiteral(":/i18n"));
+    // Each library with windows embeds its own "<name>_en.qm" under ":/i18n"
+    // (the shared widgets, the viewer, each program's windows).
+    const QString folder = QStringLiteral(":/i18n");
+    const QStringList files =
+        QDir(folder).entryList({QStringLiteral("*_en.qm")}, QDir::Files, QDir::Name);
+    bool fAll = !files.isEmpty();
+    for (const QString& file : files)
+        fAll = Install(app, OWN_TRANSLATOR, file, folder) && fAll;
+    return fAll;
 }
 
 } // namespace brindle
