@@ -26,6 +26,7 @@ libbenchmark-dev
 lighttpd
 lighttpd-mod-webdav
 lighttpd-mod-openssl
+libexpat1-dev
 apache2-utils
 fonts-dejavu-core
 "
