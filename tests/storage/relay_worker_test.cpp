@@ -1,0 +1,224 @@
+// The relay worker against a real WebDAV server (lighttpd on loopback,
+// Digest over TLS): a server-side and a client-side worker exchange packets
+// through one folder, as BrindleHost and BrindleView do.
+#include "storage/account_form.h"
+#include "storage/relay_worker.h"
+
+#include "lighttpd_fixture.h"
+#include "support/file_text.h"
+#include "support/scoped_env.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace brindle {
+namespace {
+
+using test::LighttpdServer;
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+// One side of a relayed link: its worker, its connection and the peer.
+struct Side {
+    Side(AccountPtr account, bool fServer, const std::string& computer, const std::string& peerName)
+        : worker(account, Options(fServer, computer)) {
+        peer->cName = peerName;
+        peer->cPassword = "link pass";
+        peer->fRunning = true;
+        EXPECT_EQ(worker.Start(), 0u);
+        worker.Attach(conn, peer);
+    }
+    static RelayWorkerOptions Options(bool fServer, const std::string& computer) {
+        RelayWorkerOptions options;
+        options.fServer = fServer;
+        options.cComputerName = computer;
+        options.fetchBudget = [] { return 600000u; };
+        return options;
+    }
+    uint32_t Send(const std::string& packet, bool fImage) {
+        std::vector<uint8_t> bytes = Bytes(packet);
+        return fImage ? worker.SendImage(conn, bytes, 7) : worker.SendControl(conn, bytes, 7);
+    }
+    // Every packet a poll brought, in the order Receive hands them out.
+    std::vector<std::string> PollAll() {
+        worker.Poll(conn);
+        std::vector<std::string> got;
+        for (;;) {
+            std::vector<uint8_t> buffer(PACKET_BUFFER_SIZE);
+            RelayReceiveInfo info;
+            int64_t n = worker.Receive(conn, buffer, PACKET_LIMIT_SERVER, info);
+            if (n <= 0)
+                return got;
+            got.emplace_back(buffer.begin(), buffer.begin() + n);
+        }
+    }
+
+    RelayWorker worker;
+    PacketConnection conn;
+    std::shared_ptr<RelayPeer> peer = std::make_shared<RelayPeer>();
+};
+
+class RelayWorkerTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        server_ = new LighttpdServer;
+        skip_ = server_->Start();
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        if (!skip_.empty())
+            GTEST_SKIP() << skip_;
+        folder_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::create_directories(server_->Dir().File("root/digest/" + folder_));
+    }
+
+    // An account of its own settings file, as each program has.
+    AccountPtr Account(AccountStore& store) {
+        AccountForm form;
+        form.cUri =
+            "https://127.0.0.1:" + std::to_string(server_->TlsPort()) + "/digest/" + folder_ + "/";
+        form.nKind = 2;
+        form.cUser = LighttpdServer::kUser;
+        form.cPasswd = form.cPasswdAgain = LighttpdServer::kPassword;
+        AccountPtr account;
+        EXPECT_EQ(SaveAccountForm(store, form, account), 0u);
+        return account;
+    }
+    std::string RelayDir(const std::string& sub = "") const {
+        return server_->Dir().File("root/digest/" + folder_ + "/!Brindleshank!" + sub);
+    }
+    size_t FilesIn(const std::string& dir) const {
+        size_t n = 0;
+        for (const auto& e : fs::directory_iterator(dir))
+            n += e.is_regular_file() ? 1 : 0;
+        return n;
+    }
+
+    static LighttpdServer* server_;
+    static std::string skip_;
+    test::ScopedEnv trust_{"SSL_CERT_FILE", server_ ? server_->CaFile().c_str() : ""};
+    test::TempDir data_;
+    AccountStore hostStore_{data_.File("BrindleHost.ini")};
+    AccountStore viewStore_{data_.File("BrindleView.ini")};
+    std::string folder_;
+};
+
+LighttpdServer* RelayWorkerTest::server_ = nullptr;
+std::string RelayWorkerTest::skip_;
+
+TEST_F(RelayWorkerTest, PacketsBothWaysControlFirstAndTheFolderEndsEmpty) {
+    Side host(Account(hostStore_), true, "host1", "PC2");
+    Side view(Account(viewStore_), false, "pc2", "HOST1");
+    EXPECT_EQ(host.worker.ComputerName(), "HOST1");
+
+    ASSERT_EQ(view.Send("login request", false), 0u);
+    EXPECT_EQ(host.PollAll(), std::vector<std::string>{"login request"});
+
+    ASSERT_EQ(host.Send("image 1", true), 0u);
+    ASSERT_EQ(host.Send("image 2", true), 0u);
+    ASSERT_EQ(host.Send("camera information", false), 0u);
+    EXPECT_EQ(view.PollAll(),
+              (std::vector<std::string>{"camera information", "image 1", "image 2"}));
+    EXPECT_EQ(host.worker.Account().nSendNo, 3u);
+    EXPECT_EQ(host.worker.Account().nSetup & 6, 6u);
+
+    // Logged in with a password: every client file carries the next check
+    // value of the chain, which the server follows.
+    host.peer->fLoggedIn = view.peer->fLoggedIn = true;
+    ASSERT_EQ(view.Send("checked 1", false), 0u);
+    ASSERT_EQ(view.Send("checked 2", false), 0u);
+    EXPECT_EQ(host.PollAll(), (std::vector<std::string>{"checked 1", "checked 2"}));
+    EXPECT_FALSE(host.peer->fStopRequest);
+    EXPECT_EQ(host.peer->Chain(), view.peer->Chain());
+
+    // A file whose check value does not follow: stop request, removed all the same.
+    view.peer->SetChain(RelayCheckValue{1});
+    ASSERT_EQ(view.Send("forged", false), 0u);
+    EXPECT_TRUE(host.PollAll().empty());
+    EXPECT_TRUE(host.peer->fStopRequest);
+
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
+    EXPECT_EQ(FilesIn(RelayDir("/tmp")), 0u);
+}
+
+TEST_F(RelayWorkerTest, CheckedFileBeforeLoginIsDroppedAndPlainOneAfterLoginStops) {
+    Side host(Account(hostStore_), true, "HOST1", "PC2");
+    Side view(Account(viewStore_), false, "PC2", "HOST1");
+    view.peer->fLoggedIn = true; // client online, server not yet logged in
+    ASSERT_EQ(view.Send("early", false), 0u);
+    EXPECT_TRUE(host.PollAll().empty());
+    EXPECT_FALSE(host.peer->fStopRequest);
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
+
+    view.peer->fLoggedIn = false;
+    host.peer->fLoggedIn = true;
+    ASSERT_EQ(view.Send("unchecked", false), 0u);
+    EXPECT_TRUE(host.PollAll().empty());
+    EXPECT_TRUE(host.peer->fStopRequest);
+}
+
+TEST_F(RelayWorkerTest, AnUnreadFileOfTheSameNameIsKeptAndBothArrive) {
+    Side host(Account(hostStore_), true, "HOST1", "PC2");
+    Side view(Account(viewStore_), false, "PC2", "HOST1");
+    ASSERT_EQ(host.Send("first", false), 0u); // makes the folders
+    EXPECT_EQ(view.PollAll(), std::vector<std::string>{"first"});
+
+    // A file left with the name the next upload takes (a SendNo that went
+    // back, or another computer of the same name).
+    std::string unread = std::string("\x07\0\0\0", 4) + "unread";
+    test::WriteFileText(RelayDir("/HOST1(PC2.00000001"), unread);
+    ASSERT_EQ(host.Send("second", false), 0u);
+    EXPECT_EQ(host.worker.Account().nSendNo, 3u); // one step for the clash, one for the upload
+    EXPECT_EQ(view.PollAll(), (std::vector<std::string>{"unread", "second"}));
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
+    EXPECT_EQ(FilesIn(RelayDir("/tmp")), 0u);
+}
+
+TEST_F(RelayWorkerTest, ListingsPickOnlyWellFormedFilesForThisProgram) {
+    Side view(Account(viewStore_), false, "PC2", "HOST1");
+    Side host(Account(hostStore_), true, "HOST1", "PC2");
+    ASSERT_EQ(host.Send("real", false), 0u);
+    std::string body = std::string("\x07\0\0\0", 4) + "x";
+    for (const char* name :
+         {"HOST1(PC2.0000001A.err", "HOST1(PC3.00000002", "host1(PC2.00000003", "HOST1(PC2.0000004",
+          "HOST1(PC2.00000005", "OTHER(PC2.00000006", "HOST1%0A(PC2.00000007"})
+        test::WriteFileText(RelayDir(std::string("/") + name), body);
+    test::WriteFileText(RelayDir("/HOST1(PC2.00000005"), "tiny"); // length 5 or less
+    EXPECT_EQ(view.PollAll(), std::vector<std::string>{"real"});
+    // Only the file of a known, running peer was fetched; the rest stay.
+    EXPECT_EQ(FilesIn(RelayDir()), 7u);
+}
+
+TEST_F(RelayWorkerTest, ServerAsksForAConnectionForAnUnknownSender) {
+    std::vector<std::string> asked;
+    RelayWorkerOptions options = Side::Options(true, "HOST1");
+    options.onPeer = [&](const std::string& name) { asked.push_back(name); };
+    RelayWorker host(Account(hostStore_), options);
+    ASSERT_EQ(host.Start(), 0u);
+    Side view(Account(viewStore_), false, "PC7", "HOST1");
+    ASSERT_EQ(view.Send("hello", false), 0u);
+    PacketConnection none;
+    host.Poll(none);
+    EXPECT_EQ(asked, std::vector<std::string>{"PC7"});
+    EXPECT_EQ(FilesIn(RelayDir()), 1u); // kept until its connection runs
+}
+
+TEST(RelayWorkerStart, UnusableComputerNamesAreRefused) {
+    auto account = std::make_shared<StorageAccount>();
+    for (const char* name : {"", "pc.local", "naïve", "a b"}) {
+        RelayWorkerOptions options;
+        options.cComputerName = name;
+        RelayWorker worker(account, options);
+        EXPECT_EQ(worker.Start(), ERR_RELAY_NAME) << name;
+    }
+}
+
+} // namespace
+} // namespace brindle
