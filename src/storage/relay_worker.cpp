@@ -316,13 +316,21 @@ uint32_t RelayWorker::UploadSteps(Session& s, RelayPeer& peer, std::span<const u
     std::span<const uint8_t> body[] = {prefix, packet};
     size_t nLength = prefix.size() + packet.size();
     HttpAnswer answer;
-    if (!s.Exchange(
-            "PUT", putPath,
-            [&](std::string_view auth) {
-                return PutRequest(s.Target(), putPath, auth, nLength, fNoMove);
-            },
-            body, nullptr, answer, err))
-        return err;
+    for (int nAttempt = 0; nAttempt < 2; ++nAttempt) {
+        if (!s.Exchange(
+                "PUT", putPath,
+                [&](std::string_view auth) {
+                    return PutRequest(s.Target(), putPath, auth, nLength, fNoMove);
+                },
+                body, nullptr, answer, err))
+            return err;
+        // Straight to the final name, an unread file of that name answers
+        // 412 as a publishing MOVE would: take the next sequence.
+        if (!fNoMove || answer.nStatus != 412 || nAttempt > 0)
+            break;
+        name = RelayFileNameEncoded(cName_, bracket, peer.cName, NextSendNo(true));
+        putPath = folder + "/" + name;
+    }
     if (!Is2xx(answer.nStatus))
         return ERR_HTTP_STATUS;
     SetSetupBits(6, 0);

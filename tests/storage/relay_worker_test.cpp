@@ -5,6 +5,7 @@
 #include "storage/relay_worker.h"
 
 #include "lighttpd_fixture.h"
+#include "relay_proxy.h"
 #include "support/file_text.h"
 #include "support/scoped_env.h"
 
@@ -79,11 +80,13 @@ class RelayWorkerTest : public ::testing::Test {
         fs::create_directories(server_->Dir().File("root/digest/" + folder_));
     }
 
-    // An account of its own settings file, as each program has.
-    AccountPtr Account(AccountStore& store) {
+    // An account of its own settings file, as each program has. nProxy:
+    // plain HTTP through a scripted proxy on that port.
+    AccountPtr Account(AccountStore& store, uint16_t nProxy = 0) {
         AccountForm form;
-        form.cUri =
-            "https://127.0.0.1:" + std::to_string(server_->TlsPort()) + "/digest/" + folder_ + "/";
+        std::string base = "/digest/" + folder_ + "/";
+        form.cUri = nProxy ? "http://127.0.0.1:" + std::to_string(nProxy) + base
+                           : "https://127.0.0.1:" + std::to_string(server_->TlsPort()) + base;
         form.nKind = 2;
         form.cUser = LighttpdServer::kUser;
         form.cPasswd = form.cPasswdAgain = LighttpdServer::kPassword;
@@ -208,6 +211,100 @@ TEST_F(RelayWorkerTest, ServerAsksForAConnectionForAnUnknownSender) {
     host.Poll(none);
     EXPECT_EQ(asked, std::vector<std::string>{"PC7"});
     EXPECT_EQ(FilesIn(RelayDir()), 1u); // kept until its connection runs
+}
+
+using test::RelayProxy;
+
+// Counts requests of one method on relay files (not folders).
+int Count(const std::vector<std::string>& seen, const std::string& method) {
+    int n = 0;
+    for (const std::string& s : seen)
+        n +=
+            s.rfind(method + " ", 0) == 0 && s.find("%21/") != std::string::npos && s.back() != '/';
+    return n;
+}
+
+TEST_F(RelayWorkerTest, FetchAnsweredWithErrorsKeepsTheFileUntilItArrives) {
+    std::atomic<int> nGets{0};
+    RelayProxy proxy(server_->HttpPort(), [&](const std::string& method, const std::string&) {
+        if (method == "GET") {
+            int n = nGets++;
+            if (n == 0)
+                return RelayProxy::Status(503);
+            if (n == 1)
+                return RelayProxy::Status(401); // an expired nonce, say
+        }
+        return RelayProxy::Reply{};
+    });
+    Side host(Account(hostStore_, proxy.Port()), true, "HOST1", "PC2");
+    Side view(Account(viewStore_, proxy.Port()), false, "PC2", "HOST1");
+    ASSERT_EQ(host.Send("kept", false), 0u);
+    EXPECT_TRUE(view.PollAll().empty());
+    EXPECT_TRUE(view.PollAll().empty());
+    EXPECT_EQ(Count(proxy.Seen(), "DELETE"), 0);
+    EXPECT_EQ(FilesIn(RelayDir()), 1u);
+    EXPECT_EQ(view.PollAll(), std::vector<std::string>{"kept"});
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
+}
+
+TEST_F(RelayWorkerTest, FailedRemovalNeitherDuplicatesNorBreaksTheChain) {
+    std::atomic<int> nDeletes{0};
+    RelayProxy proxy(server_->HttpPort(), [&](const std::string& method, const std::string& path) {
+        if (method == "DELETE" && path.find("%29") != std::string::npos && nDeletes++ == 0)
+            return RelayProxy::Status(500);
+        return RelayProxy::Reply{};
+    });
+    Side host(Account(hostStore_, proxy.Port()), true, "HOST1", "PC2");
+    Side view(Account(viewStore_, proxy.Port()), false, "PC2", "HOST1");
+    host.peer->fLoggedIn = view.peer->fLoggedIn = true;
+    ASSERT_EQ(view.Send("a", false), 0u);
+    EXPECT_EQ(host.PollAll(), std::vector<std::string>{"a"});
+    EXPECT_EQ(FilesIn(RelayDir()), 1u);
+    EXPECT_TRUE(host.PollAll().empty()); // fetched again, removed, not queued twice
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
+    ASSERT_EQ(view.Send("b", false), 0u);
+    EXPECT_EQ(host.PollAll(), std::vector<std::string>{"b"});
+    EXPECT_FALSE(host.peer->fStopRequest);
+}
+
+TEST_F(RelayWorkerTest, WithoutMoveUploadsGoStraightToTheFinalName) {
+    RelayProxy proxy(server_->HttpPort(), [&](const std::string& method, const std::string&) {
+        return method == "MOVE" ? RelayProxy::Status(501) : RelayProxy::Reply{};
+    });
+    Side host(Account(hostStore_, proxy.Port()), true, "HOST1", "PC2");
+    Side view(Account(viewStore_, proxy.Port()), false, "PC2", "HOST1");
+    EXPECT_EQ(host.Send("packet x", false), ERR_HTTP_STATUS);
+    EXPECT_EQ(FilesIn(RelayDir("/tmp")), 0u); // the staged file was removed
+    ASSERT_EQ(host.Send("packet x", false), 0u);
+    EXPECT_EQ(Count(proxy.Seen(), "PUT"), 2);
+    EXPECT_EQ(proxy.Seen().back(),
+              "PUT /digest/" + folder_ + "/%21Brindleshank%21/HOST1%28PC2.00000000");
+    // An unread file with the next name is not replaced either.
+    test::WriteFileText(RelayDir("/HOST1(PC2.00000001"), std::string("\x07\0\0\0", 4) + "unread");
+    EXPECT_EQ(host.Send("packet y", false), 0u);
+    EXPECT_EQ(host.worker.Account().nSendNo, 3u);
+    EXPECT_EQ(view.PollAll(), (std::vector<std::string>{"packet x", "unread", "packet y"}));
+}
+
+TEST_F(RelayWorkerTest, AFileCutThreeTimesIsMovedAsideAndLaterFilesFlow) {
+    std::atomic<int> nCuts{0};
+    RelayProxy proxy(server_->HttpPort(), [&](const std::string& method, const std::string& path) {
+        if (method == "GET" && path.find(".00000000") != std::string::npos && nCuts < 3) {
+            ++nCuts;
+            return RelayProxy::Reply{RelayProxy::Reply::Close,
+                                     "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nabc"};
+        }
+        return RelayProxy::Reply{};
+    });
+    Side host(Account(hostStore_, proxy.Port()), true, "HOST1", "PC2");
+    Side view(Account(viewStore_, proxy.Port()), false, "PC2", "HOST1");
+    ASSERT_EQ(host.Send("broken", false), 0u);
+    ASSERT_EQ(host.Send("next", false), 0u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(view.PollAll().empty()) << i;
+    EXPECT_TRUE(fs::exists(RelayDir("/HOST1(PC2.00000000.err")));
+    EXPECT_EQ(view.PollAll(), std::vector<std::string>{"next"});
+    EXPECT_EQ(FilesIn(RelayDir()), 1u); // only the .err file
 }
 
 TEST(RelayWorkerStart, UnusableComputerNamesAreRefused) {
