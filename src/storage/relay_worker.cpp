@@ -152,6 +152,11 @@ void RelayWorker::Abandon() {
     wake_.Wake();
 }
 
+void RelayWorker::EndAbandon() {
+    if (!fClosing_)
+        wake_.Reset();
+}
+
 void RelayWorker::Attach(PacketConnection& conn, std::shared_ptr<RelayPeer> peer) {
     std::lock_guard lock(peersLock_);
     peers_[&conn] = std::move(peer);

@@ -71,8 +71,10 @@ class RelayWorker : public RelayTransport {
     // Sets the closing flag, abandons the running requests and waits until
     // no upload or poll runs. Later calls return at once.
     void Close();
-    // Abandons the requests now running (the watchdog), without closing.
+    // Abandons the requests now running (the watchdog), without closing;
+    // requests fail at once until EndAbandon.
     void Abandon();
+    void EndAbandon();
 
     const std::string& ComputerName() const { return cName_; }
     StorageAccount& Account() const { return *account_; }
