@@ -1,6 +1,7 @@
 #include "storage/relay_background.h"
 
 #include "common/log.h"
+#include "platform/file_lock.h"
 
 #include <system_error>
 
@@ -115,6 +116,33 @@ void RelayBackground::Watch() {
     else
         LogWrite("ストレージ確認スレッド再起動失敗(%08X)\r\n", 8u);
     fBusy_ = false;
+}
+
+} // namespace brindle
+
+namespace brindle {
+
+namespace {
+
+struct StorageHold {
+    std::unique_lock<std::mutex> inProcess;
+    FileLock file;
+};
+
+std::mutex& ServerStorageMutex() {
+    static std::mutex lock; // the process's share of the named lock
+    return lock;
+}
+
+} // namespace
+
+std::unique_ptr<void, void (*)(void*)> HoldServerStorage() {
+    auto* hold = new StorageHold;
+    hold->inProcess = std::unique_lock(ServerStorageMutex());
+    std::string path;
+    if (WebDavLockPath(path) == 0)
+        hold->file.Lock(path);
+    return {hold, [](void* p) { delete static_cast<StorageHold*>(p); }};
 }
 
 } // namespace brindle

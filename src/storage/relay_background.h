@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -59,5 +60,14 @@ class RelayBackground {
     std::atomic<uint32_t> nResume_{0};
     std::atomic<int> nRestarts_{0};
 };
+
+} // namespace brindle
+
+namespace brindle {
+
+// Server: the hold around every upload and poll, so that they never overlap
+// on the storage, across threads (an in-process mutex) and across server
+// processes (the lock file WebDavLockPath). Released when the result goes.
+std::unique_ptr<void, void (*)(void*)> HoldServerStorage();
 
 } // namespace brindle

@@ -18,8 +18,7 @@ using RelayCheckValue = std::array<uint8_t, 16>;
 RelayCheckValue RelayCheck(const std::string& password, const RelayCheckValue& chain);
 
 struct RelayPeer {
-    std::string cName;     // upper-cased relay name of the peer (fixed)
-    std::string cPassword; // the connection password (fixed while attached)
+    std::string cName; // upper-cased relay name of the peer (fixed)
 
     std::atomic<bool> fRunning{false};     // the connection's thread runs
     std::atomic<bool> fStopRequest{false}; // server: a file failed its check
@@ -34,12 +33,24 @@ struct RelayPeer {
         std::lock_guard lock(chainLock_);
         chain_ = chain;
     }
+    std::string Password() const {
+        std::lock_guard lock(chainLock_);
+        return password_;
+    }
+    // What a log-in leaves: the connection password and the first chain
+    // value (zero after a log-in without password).
+    void SetLogin(const std::string& password, const RelayCheckValue& chain) {
+        std::lock_guard lock(chainLock_);
+        password_ = password;
+        chain_ = chain;
+    }
 
   private:
     // Polls on other threads check and advance the chain while the
     // connection's thread logs in.
     mutable std::mutex chainLock_;
     RelayCheckValue chain_{};
+    std::string password_;
 };
 
 } // namespace brindle

@@ -261,7 +261,7 @@ uint32_t RelayWorker::Upload(PacketConnection& conn, std::span<const uint8_t> pa
         fChecked = peer->fLoggedIn;
         prefix[nPrefix++] = fChecked ? kMarkerCheck : kMarkerPlain;
         if (fChecked) {
-            check = RelayCheck(peer->cPassword, peer->Chain());
+            check = RelayCheck(peer->Password(), peer->Chain());
             std::memcpy(prefix + nPrefix, check.data(), check.size());
             nPrefix += check.size();
         }
@@ -714,7 +714,7 @@ bool RelayWorker::CheckClientFile(RelayPeer& peer, const std::string& body, size
     }
     RelayCheckValue value;
     std::memcpy(value.data(), body.data() + kPrefix + 1, value.size());
-    if (value == RelayCheck(peer.cPassword, peer.Chain())) {
+    if (value == RelayCheck(peer.Password(), peer.Chain())) {
         accepted = value;
         nPrefix = kPrefix + 1 + 16;
         return true;

@@ -28,7 +28,7 @@ struct Side {
     Side(AccountPtr account, bool fServer, const std::string& computer, const std::string& peerName)
         : worker(account, Options(fServer, computer)) {
         peer->cName = peerName;
-        peer->cPassword = "link pass";
+        peer->SetLogin("link pass", {});
         peer->fRunning = true;
         EXPECT_EQ(worker.Start(), 0u);
         worker.Attach(conn, peer);

@@ -1,6 +1,7 @@
 // The runtime's 50 ms tick and the work it carries out for other threads.
 #include "common/log.h"
 #include "imagestore/image_list.h"
+#include "server/app/server_relay.h"
 #include "server/app/server_runtime.h"
 #include "server/capture/camera_list.h"
 #include "server/capture/stamp_font.h"
@@ -19,6 +20,8 @@ void ServerRuntime::Tick() {
     CheckResume(nNow);
     RunFrameCycles();
     CheckListener(nNow);
+    if (relay_)
+        relay_->Tick(nNow);
     RunHourlyListing();
     RenewKeepAwake(nNow);
     fTimerBusy_ = false;
@@ -38,6 +41,10 @@ void ServerRuntime::ProcessEvents() {
         powerState_.fSuspending = true;
     if (fResume)
         powerState_.nResumeTick = NonZeroTickOf(clock_.Tick());
+    if (relay_ && fSuspend)
+        relay_->Suspending();
+    if (relay_ && fResume)
+        relay_->Resumed();
     for (const PendingChange& change : changes)
         ApplyChange(change);
     if (!changes.empty())

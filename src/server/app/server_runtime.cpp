@@ -7,7 +7,9 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "imagestore/image_list.h"
+#include "platform/computer_name.h"
 #include "server/app/host_options.h"
+#include "server/app/server_relay.h"
 #include "server/capture/camera_list.h"
 #include "server/capture/stamp_font.h"
 
@@ -74,6 +76,9 @@ uint32_t ServerRuntime::Start() {
     PublishViews();
     StartCamerasInUse(cameras_, *backend_, bridge_);
     OpenListener();
+    relay_ = std::make_unique<ServerRelay>(*connections_, clock_);
+    if (uint32_t err = relay_->Start(cSettingsFile_, ComputerName(), settings_.fWebdav))
+        return err;
     fStarted_ = true;
     return 0;
 }
@@ -113,8 +118,12 @@ void ServerRuntime::Shutdown() {
     if (fClosing_)
         return;
     fClosing_ = true;
+    if (relay_)
+        relay_->StopBackground();
     if (connections_)
         connections_->StopAll();
+    if (relay_)
+        relay_->Close();
     for (CameraEntry& camera : cameras_) {
         if (camera.capture.fRunning)
             StopCamera(camera, bridge_);

@@ -33,6 +33,8 @@
 
 namespace brindle {
 
+class ServerRelay;
+
 inline constexpr uint32_t RUNTIME_TICK_MS = 50;
 inline constexpr uint32_t LISTENER_RETRY_MS = 5000;
 inline constexpr uint32_t KEEP_AWAKE_RENEW_MS = 30000;
@@ -136,6 +138,7 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     std::unique_ptr<ServerShared> shared_;
     std::unique_ptr<ServerContext> context_;
     std::unique_ptr<ConnectionManager> connections_;
+    std::unique_ptr<ServerRelay> relay_; // the storage relay, when "Webdav" is Yes
     std::vector<CameraEntry> cameras_;
     std::vector<ViewerEntry> viewers_;
 

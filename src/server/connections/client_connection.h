@@ -6,9 +6,12 @@
 #include "common/unique_fd.h"
 #include "protocol/packet_codec.h"
 #include "server/connections/login.h"
+#include "storage/relay_peer.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -59,8 +62,13 @@ struct ClientConnection {
     RelayIntervals relayIntervals;
 
     // The log-in challenge, then the client's digest after a password
-    // log-in; zero for log-ins without password. Thread only.
+    // log-in; zero for log-ins without password. Thread only: polls on
+    // other threads check and advance the copy in relayPeer, which the
+    // thread sets at each log-in.
     LoginBlock chain{};
+    // Relayed: what the relay worker knows of this connection (running,
+    // logged in, chain, stop request). Set before the thread starts.
+    std::shared_ptr<RelayPeer> relayPeer;
 
     // Woken when images or a stop request wait for the thread. Open only
     // while the thread runs; opened, written and closed under the manager's

@@ -1,9 +1,9 @@
 // Log-in: the connect, the optional password challenge, and the camera
 // information that completes it.
 #include "common/error_codes.h"
+#include "common/little_endian.h"
 #include "common/log.h"
 #include "server/connections/connection_thread.h"
-#include "common/little_endian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,6 +37,8 @@ bool ConnectionThread::HandleConnect(uint32_t nRelayValue) {
     if (LoggedIn())
         LogWrite("%sから再接続開始\r\n", rec_.cPeerName.c_str());
     rec_.nLoginState.store(LOGIN_PENDING);
+    if (rec_.relayPeer)
+        rec_.relayPeer->fLoggedIn.store(false);
     fChallengePending_ = false;
     if (!ctx_.Password().cPassword.empty())
         return PaceLogin() && SendChallenge(nRelayValue);
@@ -141,6 +143,13 @@ bool ConnectionThread::CompleteLogin(uint16_t nType) {
         // it for granted that the others stand down, and a peer that
         // connects after that moment must not be stood down itself.
         rec_.nLoginState.store(LOGIN_DONE);
+        // Relayed files from now on carry check values chained from here.
+        if (rec_.relayPeer) {
+            RelayCheckValue chain;
+            std::memcpy(chain.data(), rec_.chain.data(), chain.size());
+            rec_.relayPeer->SetLogin(ctx_.Password().cPassword, chain);
+            rec_.relayPeer->fLoggedIn.store(true);
+        }
         manager_.StandDownOthers(&rec_);
         SetStatus(CONNECTION_CONNECTED);
     }

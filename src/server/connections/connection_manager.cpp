@@ -239,8 +239,8 @@ void ConnectionManager::WaitEnded(const std::string& cPeerName) {
 }
 
 uint32_t ConnectionManager::StartRelayed(const std::string& cPeerName, RelayTransport* pRelay,
-                                         const RelayIntervals& intervals,
-                                         ClientConnection** ppSlot) {
+                                         const RelayIntervals& intervals, ClientConnection** ppSlot,
+                                         const std::function<void(ClientConnection&)>& prepare) {
     if (ppSlot != nullptr)
         *ppSlot = nullptr;
     WaitEnded(cPeerName);
@@ -255,7 +255,14 @@ uint32_t ConnectionManager::StartRelayed(const std::string& cPeerName, RelayTran
     record->packet.fRelayed = true;
     record->packet.pRelay = pRelay;
     record->nTransport.store(0);
+    // The relay learns of the record before its thread can use the relay.
+    if (prepare)
+        prepare(*record);
+    if (record->relayPeer)
+        record->relayPeer->fRunning.store(true);
     uint32_t err = Launch(*record);
+    if (err != 0 && record->relayPeer)
+        record->relayPeer->fRunning.store(false);
     if (err == 0 && ppSlot != nullptr)
         *ppSlot = record;
     return err;

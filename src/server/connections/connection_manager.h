@@ -55,7 +55,8 @@ class ConnectionManager {
     // Starts serving a relayed peer; *ppSlot receives the record (cleared
     // first, stays null on failure).
     uint32_t StartRelayed(const std::string& cPeerName, RelayTransport* pRelay,
-                          const RelayIntervals& intervals, ClientConnection** ppSlot);
+                          const RelayIntervals& intervals, ClientConnection** ppSlot,
+                          const std::function<void(ClientConnection&)>& prepare = {});
 
     // Images (or a property update) wait: wakes threads waiting for packets.
     void NotifyWork();

@@ -29,6 +29,8 @@ void ConnectionThread::Run() {
     for (;;) {
         SetStatus(CONNECTION_IDLE);
         rec_.nLoginState.store(LOGIN_NONE);
+        if (rec_.relayPeer)
+            rec_.relayPeer->fLoggedIn.store(false);
         fClientDisconnected_ = false;
         fChallengePending_ = false;
         fRelayEmpty_ = false; // the first receive of a relayed conversation happens at once
@@ -53,6 +55,10 @@ void ConnectionThread::EndThread(bool fTouchStatus) {
         SetStatus(CONNECTION_DISCONNECTED);
     rec_.nTransport.store(0);
     rec_.nLoginState.store(LOGIN_NONE);
+    if (rec_.relayPeer) {
+        rec_.relayPeer->fLoggedIn.store(false);
+        rec_.relayPeer->fRunning.store(false);
+    }
     manager_.ThreadEnding(rec_);
     rec_.nThreadId.store(0);
 }
@@ -81,6 +87,9 @@ void ConnectionThread::Converse() {
 
 // One pass of the inner loop; false ends the conversation.
 bool ConnectionThread::Pass() {
+    // A relayed file that failed its check ends the conversation.
+    if (rec_.relayPeer && rec_.relayPeer->fStopRequest.exchange(false))
+        rec_.nStopRequest.store(STOP_REQUEST);
     if (StopRequested())
         return false;
     if (LoggedIn()) {
