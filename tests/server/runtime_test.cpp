@@ -8,8 +8,11 @@
 #include "server/connections/camera_request.h"
 #include "server/scripted_client.h"
 #include "server/server_fixture.h"
+#include "storage/account_form.h"
+#include "storage/relay_worker.h"
 #include "support/file_text.h"
 #include "support/loopback.h"
+#include "support/scoped_env.h"
 #include "support/scripted_backend.h"
 #include "support/temp_dir.h"
 
@@ -35,9 +38,7 @@ class RecordingHost : public ServerHost {
                            const std::string&) override {
         Add("start failed " + camera.cPath + " " + std::to_string(nCode));
     }
-    void CameraSettingsApplied(int nCamera) override {
-        Add("applied " + std::to_string(nCamera));
-    }
+    void CameraSettingsApplied(int nCamera) override { Add("applied " + std::to_string(nCamera)); }
     void ImageSaved(int nCamera) override { Add("saved " + std::to_string(nCamera)); }
     void PeerShown(const std::string& peer) override { Add("peer " + peer); }
     void StatusChanged(int32_t nStatus) override { Add("status " + std::to_string(nStatus)); }
@@ -369,6 +370,35 @@ TEST_F(RuntimeTest, ShutdownStopsConnectionsAndCameras) {
     for (const ConnectionInfo& info : runtime->ConnectionSnapshot())
         EXPECT_FALSE(info.fRunning);
     EXPECT_EQ(power.calls.back(), POWER_CONTINUOUS);
+}
+
+TEST_F(RuntimeTest, RelayRunsOnTheFirstAccountAndRefusesAnUnusableComputerName) {
+    auto start = [&](const char* computer) {
+        runtime.reset();
+        WriteFileText(Ini(), "[Settings]\r\nPort=0\r\nWebdav=Yes\r\n");
+        AccountStore store(Ini());
+        AccountForm form;
+        form.cUri = "http://127.0.0.1:9/relay/";
+        form.cUser = "u";
+        form.cPasswd = form.cPasswdAgain = "p";
+        form.fServer = true;
+        AccountPtr account;
+        EXPECT_EQ(SaveAccountForm(store, form, account), 0u);
+        ScopedEnv name("COMPUTERNAME", computer);
+        RuntimeOptions options;
+        options.cDataFolder = dir.Path();
+        options.cBindAddress = "127.0.0.1";
+        options.pBackend = &backend;
+        options.pClock = &clock;
+        options.pPower = &power;
+        runtime = std::make_unique<ServerRuntime>(options);
+        return runtime->Start();
+    };
+    EXPECT_EQ(start("host.example"), ERR_RELAY_NAME);
+    ASSERT_EQ(start("host-1"), 0u);
+    EXPECT_EQ(Key(Ini(), "http://127.0.0.1:9/relay/", "Inuse"), "1");
+    runtime->Shutdown();
+    EXPECT_EQ(Key(Ini(), "http://127.0.0.1:9/relay/", "Inuse"), "0");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "server/app/server_runtime.h"
 #include "server/capture/camera_control.h"
 #include "server/capture/camera_list.h"
+#include "storage/relay_worker.h"
 
 #include <chrono>
 #include <csignal>
@@ -144,12 +145,17 @@ int RunHeadless(const HostOptions& options) {
     int nExit = HOST_EXIT_OK;
     {
         ServerRuntime runtime(runtimeOptions);
-        if (runtime.Start() == 0) {
+        uint32_t nStart = runtime.Start();
+        if (nStart == 0) {
             power->Watch(&runtime);
             TickUntilSignal(runtime, nSignalFd);
             power->Watch(nullptr);
         } else {
-            std::fprintf(stderr, "BrindleHost: %s\n", CAMERA_LIST_NO_MEMORY_TEXT);
+            std::fprintf(stderr, "BrindleHost: %s\n",
+                         nStart == ERR_RELAY_NAME
+                             ? "the computer name cannot name relay files "
+                               "(1 to 63 letters, digits, \"_\" or \"-\"; set COMPUTERNAME)"
+                             : CAMERA_LIST_NO_MEMORY_TEXT);
             nExit = HOST_EXIT_ERROR;
         }
         runtime.Shutdown();
