@@ -101,12 +101,26 @@ bool SafeFolderLevel(std::string_view text, std::string& level) {
     return IsSafeFolderName(level);
 }
 
-std::string ServerIniPath(const std::string& cDataFolder, std::string_view cAddress) {
-    return cDataFolder + "/BrindleView_" + FolderNameOf(cAddress) + ".ini";
+namespace {
+
+std::string ServerFileStem(const std::string& cDataFolder, std::string_view cAddress,
+                           int32_t nPort) {
+    std::string stem = cDataFolder + "/BrindleView_" + FolderNameOf(cAddress);
+    if (nPort > 0 && nPort != SERVER_INI_PLAIN_PORT)
+        stem += "_" + std::to_string(nPort);
+    return stem;
 }
 
-std::string ServerTempPath(const std::string& cDataFolder, std::string_view cAddress) {
-    return cDataFolder + "/BrindleView_" + FolderNameOf(cAddress) + ".tmp";
+} // namespace
+
+std::string ServerIniPath(const std::string& cDataFolder, std::string_view cAddress,
+                          int32_t nPort) {
+    return ServerFileStem(cDataFolder, cAddress, nPort) + ".ini";
+}
+
+std::string ServerTempPath(const std::string& cDataFolder, std::string_view cAddress,
+                           int32_t nPort) {
+    return ServerFileStem(cDataFolder, cAddress, nPort) + ".tmp";
 }
 
 SavedEntry ParseSavedEntry(std::string_view text, bool fStorageLinked) {
