@@ -26,8 +26,10 @@ TEST(ServerText, AddressAndPort) {
         {"storage-server", true, "storage-server", 0}, // no ":": storage-linked
         {"host:0", false, "", 0},
         {"host:abc", false, "", 0},
-        {"host:70000", false, "", 0}, // would wrap around to 4464
-        {"host:-5", false, "", 0},    // would become storage-linked
+        {"host:70000", false, "", 0},                // would wrap around to 4464
+        {"host:4294967297", false, "", 0},           // would wrap around to 1
+        {"host:18446744073709551697", false, "", 0}, // would wrap around to 81
+        {"host:-5", false, "", 0},                   // would become storage-linked
         {"host:65535", true, "host", 65535},
         {" host \t", true, "host", 0},
         {":12345", false, "", 0},

@@ -68,10 +68,12 @@ bool ParseServerText(std::string_view text, std::string& cAddress, int32_t& nPor
     int32_t port = 0;
     if (colon != std::string_view::npos) {
         // Only a real TCP port names a TCP server: a negative number would
-        // make it storage-linked and a large one would wrap around.
-        port = ReadDecimal(text.substr(colon + 1), 0);
-        if (port < 1 || port > 65535)
+        // make it storage-linked, and a large one must not wrap around into
+        // the range (4294967297 is not port 1).
+        std::optional<ScannedNumber> number = ScanNumber(text.substr(colon + 1), 10);
+        if (!number || number->fWrapped || number->value < 1 || number->value > 65535)
             return false;
+        port = static_cast<int32_t>(number->value);
     }
     if (address.empty())
         return false;
