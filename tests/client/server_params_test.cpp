@@ -158,7 +158,7 @@ TEST(CameraTable, KeysDefaultsAndFormatClamps) {
     EXPECT_EQ(content.nCrypt, 5);
     EXPECT_EQ(content.cStorage, "box");
 
-    EXPECT_EQ(ParseFormatList("640x480x1|junk|320x240x2|").size(), 1u);
+    EXPECT_EQ(CameraFormatsOf("640x480x1|junk|320x240x2|").size(), 1u);
 }
 
 TEST(CameraTable, ComboLines) {

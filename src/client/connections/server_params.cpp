@@ -1,6 +1,7 @@
 #include "client/connections/server_params.h"
 
 #include "client/connections/text_scan.h"
+#include "common/format_list.h"
 #include "common/ini_text.h"
 #include "common/list_text.h"
 #include "common/log.h"
@@ -50,7 +51,7 @@ CameraInfo ReadCamera(const IniIndex& ini, const std::string& section) {
     c.cSection = section;
     c.cFont = TextOf(get("Font"), CAMERA_TEXT_MAX);
     if (std::optional<std::string> list = get("FormatList"))
-        c.formats = ParseFormatList(*list);
+        c.formats = CameraFormatsOf(*list);
     int32_t nFormat = IntOf(get("Format"), 0);
     int32_t nCount = static_cast<int32_t>(c.formats.size());
     if (nFormat < 0)
@@ -170,23 +171,13 @@ std::string FormatSavedEntry(const ServerParams& psp) {
     return text + stamp;
 }
 
-std::vector<CameraFormat> ParseFormatList(std::string_view text) {
+std::vector<CameraFormat> CameraFormatsOf(std::string_view text) {
     std::vector<CameraFormat> formats;
-    TextScan scan(text);
-    while (!scan.Rest().empty()) {
-        CameraFormat f;
-        TextScan item(scan.Rest());
-        if (!item.Decimal32(f.nWidth) || !item.Skip('x') || !item.Decimal32(f.nHeight) ||
-            !item.Skip('x') || !item.Decimal64(f.nDuration))
-            break;
-        try {
-            formats.push_back(f);
-        } catch (const std::bad_alloc&) {
-            break; // the formats read so far
-        }
-        if (!item.Skip('|'))
-            break;
-        scan = item;
+    try {
+        for (const FormatListItem& item : ParseFormatList(text, BadFormatItem::Stop))
+            formats.push_back({item.nWidth, item.nHeight, item.nInterval});
+    } catch (const std::bad_alloc&) {
+        // The formats converted so far.
     }
     return formats;
 }

@@ -180,8 +180,9 @@ std::string FormatSavedEntry(const ServerParams& psp);
 
 // --- The camera table --------------------------------------------------------
 
-// "%ldx%ldx%I64d|" items; reading stops at the first item that is not one.
-std::vector<CameraFormat> ParseFormatList(std::string_view text);
+// The formats of a "FormatList" text (common/format_list.h): reading stops
+// at the first item that is not "%ldx%ldx%I64d|".
+std::vector<CameraFormat> CameraFormatsOf(std::string_view text);
 
 // What LoadCameraInfo reads from the per-server settings file.
 struct ServerIniContent {
