@@ -10,22 +10,15 @@ namespace brindle {
 
 namespace {
 
-// One "%ld"-style number at `pos`: blanks, an optional sign, digits;
-// wraps to 32 bits. Advances `pos` past it.
+// One "%ld"-style number at `pos` (ScanNumber), wrapped to 32 bits.
+// Advances `pos` past it.
 bool ReadNumber(std::string_view text, size_t& pos, uint32_t& value) {
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' ||
-                                 text[pos] == '\r' || text[pos] == '\v' || text[pos] == '\f'))
-        ++pos;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+'))
-        negative = text[pos++] == '-';
-    size_t start = pos;
-    value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9')
-        value = value * 10 + static_cast<uint32_t>(text[pos++] - '0');
-    if (negative)
-        value = 0 - value;
-    return pos > start;
+    std::optional<ScannedNumber> number = ScanNumber(text.substr(pos), 10);
+    if (!number)
+        return false;
+    value = static_cast<uint32_t>(number->value);
+    pos += number->used;
+    return true;
 }
 
 } // namespace

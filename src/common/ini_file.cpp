@@ -54,6 +54,10 @@ uint32_t IniWriteKey(const std::string& path, std::string_view section, std::str
     return EditFile(path, [&](std::string& text) { return IniTextSet(text, section, key, value); });
 }
 
+uint32_t IniEditFile(const std::string& path, const std::function<uint32_t(std::string&)>& edit) {
+    return EditFile(path, edit);
+}
+
 uint32_t IniDeleteKey(const std::string& path, std::string_view section, std::string_view key) {
     return EditFile(path, [&](std::string& text) -> uint32_t {
         IniTextDeleteKey(text, section, key);

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,15 @@ uint32_t IniWriteKey(const std::string& path, std::string_view section, std::str
 // file, section or key is not an error (0, nothing written).
 uint32_t IniDeleteKey(const std::string& path, std::string_view section, std::string_view key);
 uint32_t IniDeleteSection(const std::string& path, std::string_view section);
+
+// Reads the file text, lets `edit` change it and stores the result, all
+// under the lock of the writes above, so that no other write of this
+// process falls between the read and the store. `edit` returns 0 to keep
+// its change, or a code that is returned with nothing written. A missing
+// file starts empty and is created only when the edit gives it content; an
+// unchanged text is not written; a file that cannot be read is left alone
+// and its read error returned.
+uint32_t IniEditFile(const std::string& path, const std::function<uint32_t(std::string&)>& edit);
 
 // Section names in file order; the keys of one section in file order.
 // Empty when the file cannot be read.

@@ -77,31 +77,13 @@ void StoreNumber(void* p, unsigned width, uint32_t value) {
         *static_cast<uint32_t*>(p) = value;
 }
 
-// "%lX" / "%ld" / "%lu" reading: leading blanks, an optional sign (and "0x"
-// for hexadecimal), digits up to the first other byte, wrapping like the
-// 32-bit conversions. nullopt when there is no digit.
+// "%lX" / "%ld" / "%lu" reading (ScanNumber), wrapped to 32 bits. nullopt
+// when there is no digit.
 std::optional<uint32_t> ParseNumber(std::string_view s, bool hex) {
-    size_t i = 0;
-    while (i < s.size() && IsSettingBlank(s[i]))
-        ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        negative = s[i++] == '-';
-    const int base = hex ? 16 : 10;
-    if (hex && i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
-        HexDigitValue(s[i + 2]) >= 0)
-        i += 2;
-    uint32_t value = 0;
-    size_t digits = 0;
-    for (; i < s.size(); ++i, ++digits) {
-        int d = HexDigitValue(s[i]);
-        if (d < 0 || d >= base)
-            break;
-        value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(d);
-    }
-    if (digits == 0)
+    std::optional<ScannedNumber> number = ScanNumber(s, hex ? 16 : 10);
+    if (!number)
         return std::nullopt;
-    return negative ? 0u - value : value;
+    return static_cast<uint32_t>(number->value);
 }
 
 std::optional<double> ParseDouble(std::string_view s) {

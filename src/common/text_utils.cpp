@@ -63,6 +63,34 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::optional<ScannedNumber> ScanNumber(std::string_view text, unsigned base) {
+    auto digit = [base](char c) {
+        int d = HexDigitValue(c);
+        return d >= 0 && static_cast<unsigned>(d) < base ? d : -1;
+    };
+    size_t i = 0;
+    while (i < text.size() && (IsSettingBlank(text[i]) || text[i] == '\n'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (base == 16 && i + 2 < text.size() && text[i] == '0' &&
+        (text[i + 1] == 'x' || text[i + 1] == 'X') && digit(text[i + 2]) >= 0)
+        i += 2;
+    const size_t first = i;
+    uint64_t value = 0;
+    bool fWrapped = false;
+    for (; i < text.size() && digit(text[i]) >= 0; ++i) {
+        uint64_t d = static_cast<uint64_t>(digit(text[i]));
+        if (value > (UINT64_MAX - d) / base)
+            fWrapped = true;
+        value = value * base + d;
+    }
+    if (i == first)
+        return std::nullopt;
+    return ScannedNumber{negative ? 0 - value : value, i, fWrapped};
+}
+
 size_t Utf8CharLength(std::string_view text, size_t pos) {
     unsigned char lead = static_cast<unsigned char>(text[pos]);
     size_t length = 1;

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace brindle {
@@ -24,6 +26,27 @@ size_t Utf8FitLength(std::string_view text, size_t maxBytes);
 
 // `text` without the spaces and tabs at either end.
 std::string_view TrimSpaceTab(std::string_view text);
+
+// A number read from the start of a stored text as the C conversions "%ld",
+// "%lu", "%lX" and "%I64d" read it: blanks (space, tab, CR, LF, VT, FF) are
+// skipped, then an optional sign, for base 16 an optional "0x" or "0X", then
+// digits up to the first byte that is not one. Every reader of numbers in
+// settings files and stored entries uses this one rule:
+// - more digits than the type holds wrap around (the value is kept modulo
+//   2^64, so the low 32 bits are the value wrapped at 32 bits), and "-"
+//   negates the result, so "-1" reads as all ones and "4294967296" as 0 in
+//   32 bits;
+// - text after the digits is left to the caller (`used` counts the bytes
+//   read, blanks and sign included);
+// - `fWrapped` tells a caller that must refuse large numbers (a port, a
+//   count) that the digits did not fit 64 bits.
+// nullopt when no digit follows, with nothing read. `base` is 10 or 16.
+struct ScannedNumber {
+    uint64_t value = 0;
+    size_t used = 0;
+    bool fWrapped = false;
+};
+std::optional<ScannedNumber> ScanNumber(std::string_view text, unsigned base);
 
 // Equality without regard to ASCII case.
 bool EqualNoCase(std::string_view a, std::string_view b);

@@ -202,11 +202,11 @@ TEST(FormatListTest, ParsesAndWritesTheListText) {
         {"-5x 7x99999999999|", {{-5, 7, 99999999999}}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ParseFormatList(c.pcText), c.formats) << c.pcText;
+        EXPECT_EQ(CaptureFormatsOf(c.pcText), c.formats) << c.pcText;
     std::string many;
     for (int i = 0; i < 5000; ++i)
         many += "1x1x1|";
-    EXPECT_EQ(ParseFormatList(many).size(), CAMERA_FORMATS_MAX);
+    EXPECT_EQ(CaptureFormatsOf(many).size(), CAMERA_FORMATS_MAX);
 }
 
 TEST(FormatListTest, DisplayTextShowsTheRateInThousandths) {

@@ -124,7 +124,7 @@ TEST_F(ClientThreadTest, SettingsBecomeTheServerFileAndImagesAreStoredByteForByt
     EXPECT_EQ(psp->cameras[0].nFormat, 1);
     EXPECT_EQ(psp->nCrypt, 3);
     EXPECT_TRUE(psp->fNoSleep);
-    EXPECT_FALSE(fs::exists(ServerTempPath(ctx.cDataFolder, "127.0.0.1")));
+    EXPECT_FALSE(fs::exists(ServerTempPath(ctx.cDataFolder, "127.0.0.1", psp->nPort)));
 
     // Five records: camera 1, camera 0 and camera 3 (both unknown), camera 2
     // whose folder name tries to climb out of the save folder, and the
@@ -194,7 +194,7 @@ TEST_F(ClientThreadTest, BrokenSequencesDropTheLinkAndTheClientComesBack) {
     ExpectReconnect();
     EXPECT_EQ(psp->fOnline.load(), 0);
     // The partly written file stays until the next transfer overwrites it.
-    EXPECT_TRUE(fs::exists(ServerTempPath(ctx.cDataFolder, "127.0.0.1")));
+    EXPECT_TRUE(fs::exists(ServerTempPath(ctx.cDataFolder, "127.0.0.1", psp->nPort)));
 
     GoOnline(settings);
     std::vector<uint8_t> set = test::ImageSetBytes(

@@ -1,5 +1,6 @@
 // The server records and the settings BrindleView keeps about them.
 #include "client/client_test_support.h"
+#include "client/connections/reception.h"
 #include "client/connections/server_params.h"
 #include "common/ini_file.h"
 #include "protocol/scrambler.h"
@@ -7,6 +8,8 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace brindle {
 namespace {
@@ -23,8 +26,10 @@ TEST(ServerText, AddressAndPort) {
         {"storage-server", true, "storage-server", 0}, // no ":": storage-linked
         {"host:0", false, "", 0},
         {"host:abc", false, "", 0},
-        {"host:70000", false, "", 0}, // would wrap around to 4464
-        {"host:-5", false, "", 0},    // would become storage-linked
+        {"host:70000", false, "", 0},                // would wrap around to 4464
+        {"host:4294967297", false, "", 0},           // would wrap around to 1
+        {"host:18446744073709551697", false, "", 0}, // would wrap around to 81
+        {"host:-5", false, "", 0},                   // would become storage-linked
         {"host:65535", true, "host", 65535},
         {" host \t", true, "host", 0},
         {":12345", false, "", 0},
@@ -67,7 +72,7 @@ TEST(ServerText, FolderLevelsNeverLeaveTheirFolder) {
             EXPECT_EQ(level, c.level);
         }
     }
-    EXPECT_EQ(ServerIniPath("/data", "../../etc/x"), "/data/BrindleView_....etcx.ini");
+    EXPECT_EQ(ServerIniPath("/data", "../../etc/x", 12345), "/data/BrindleView_....etcx.ini");
 }
 
 TEST(SavedEntry, ReadsAndWritesTheStoredForm) {
@@ -153,7 +158,7 @@ TEST(CameraTable, KeysDefaultsAndFormatClamps) {
     EXPECT_EQ(content.nCrypt, 5);
     EXPECT_EQ(content.cStorage, "box");
 
-    EXPECT_EQ(ParseFormatList("640x480x1|junk|320x240x2|").size(), 1u);
+    EXPECT_EQ(CameraFormatsOf("640x480x1|junk|320x240x2|").size(), 1u);
 }
 
 TEST(CameraTable, ComboLines) {
@@ -229,7 +234,6 @@ TEST(ServerList, RecordsRecentServersAndAutoConnect) {
     ServerParams* a = CreateServerParams(ctx, "Host", 1);
     EXPECT_EQ(FindServerParams(ctx, "host", 1), a);
     EXPECT_EQ(FindServerParams(ctx, "host", 2), nullptr);
-    EXPECT_EQ(a->cServerIni, dir.File("BrindleView_Host.ini"));
 
     AddRecentServer(ctx, "a:1");
     AddRecentServer(ctx, " b:2\t");
@@ -240,6 +244,56 @@ TEST(ServerList, RecordsRecentServersAndAutoConnect) {
     EXPECT_TRUE(AutoConnectEnabled(ctx, "a"));
     SetAutoConnect(ctx, "a", false);
     EXPECT_FALSE(AutoConnectEnabled(ctx, "a"));
+}
+
+// Two servers on one address: each port keeps its own per-server file, and
+// the whole-file rewrite after a settings transfer and single key writes
+// into the same file do not undo each other.
+TEST(ServerList, ServersOnOneAddressKeepTheirOwnFiles) {
+    test::TempDir dir;
+    ClientContext ctx;
+    ctx.cDataFolder = dir.Path();
+    ctx.cSettingsFile = dir.File("BrindleView.ini");
+    ServerParams* plain = CreateServerParams(ctx, "Host", 12345);
+    ServerParams* other = CreateServerParams(ctx, "Host", 12346);
+    ServerParams* linked = CreateServerParams(ctx, "Host", 0);
+    ASSERT_TRUE(plain && other && linked);
+    EXPECT_EQ(plain->cServerIni, dir.File("BrindleView_Host.ini")); // the name files already have
+    EXPECT_EQ(other->cServerIni, dir.File("BrindleView_Host_12346.ini"));
+    EXPECT_EQ(linked->cServerIni, plain->cServerIni);
+    EXPECT_EQ(ServerTempPath(dir.Path(), "Host", 12346), dir.File("BrindleView_Host_12346.tmp"));
+    EXPECT_NE(ServerTempPath(dir.Path(), "Host", 12345), ServerTempPath(dir.Path(), "Host", 12346));
+
+    constexpr int kRounds = 40;
+    const ServerParams* servers[] = {plain, other};
+    const char* cameras[] = {"camA", "camB"};
+    std::vector<std::thread> threads;
+    for (int s = 0; s < 2; ++s) {
+        const std::string file = servers[s]->cServerIni;
+        const std::string serverText =
+            std::string("[Camera]\nPathList2=") + cameras[s] + "|\n[" + cameras[s] + "]\nName=n\n";
+        threads.emplace_back([file, serverText] {
+            auto transfer = [&](std::string& text) -> uint32_t {
+                return CopyServerSettings(serverText, text) < 0 ? 1 : 0;
+            };
+            for (int i = 0; i < kRounds; ++i)
+                ASSERT_EQ(IniEditFile(file, transfer), 0u);
+        });
+        threads.emplace_back([file] {
+            for (int i = 0; i < kRounds; ++i)
+                ASSERT_EQ(IniWriteKey(file, "Keys", "k" + std::to_string(i), "v"), 0u);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+
+    for (int s = 0; s < 2; ++s) {
+        SCOPED_TRACE(servers[s]->cServerIni);
+        std::string list;
+        ASSERT_EQ(IniReadKey(servers[s]->cServerIni, "Camera", "PathList", list), 0u);
+        EXPECT_EQ(list, std::string(cameras[s]) + "|");
+        EXPECT_EQ(IniSectionKeys(servers[s]->cServerIni, "Keys").size(), size_t(kRounds));
+    }
 }
 
 } // namespace

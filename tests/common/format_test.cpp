@@ -1,5 +1,6 @@
 #include "common/error_codes.h"
 #include "common/font_text.h"
+#include "common/format_list.h"
 #include "common/list_text.h"
 
 #include <gtest/gtest.h>
@@ -136,6 +137,42 @@ TEST(ListText, AddAndRemoveLikeTheComboBoxes) {
     for (const char* item : {"delta", "Alpha", "charlie", "bravo", "ALPHA"})
         ListAddSorted(sorted, item);
     EXPECT_EQ(sorted, (Items{"Alpha", "bravo", "charlie", "delta"}));
+}
+
+// The camera format list with both readings of a bad item: the server
+// keeps its place as an all-zero format, the client stops there.
+TEST(FormatList, BadItemsAsEachReaderWants) {
+    using F = std::vector<FormatListItem>;
+    struct Case {
+        const char* text;
+        F zero;
+        F stop;
+    } cases[] = {
+        {"640x480x333333|1920x1080x0|",
+         {{640, 480, 333333}, {1920, 1080, 0}},
+         {{640, 480, 333333}, {1920, 1080, 0}}},
+        {"640x480x333333", {{640, 480, 333333}}, {{640, 480, 333333}}},
+        {"", {}, {}},
+        {"||1x2x3|", {{1, 2, 3}}, {}},
+        {"garbage|640x480|1x2x3|", {{}, {}, {1, 2, 3}}, {}},
+        {"640x480x1|junk|320x240x2|", {{640, 480, 1}, {}, {320, 240, 2}}, {{640, 480, 1}}},
+        {"1x2x3junk|4x5x6|", {{1, 2, 3}, {4, 5, 6}}, {{1, 2, 3}}},
+        {"-5x 7x99999999999|+8x9x-1|",
+         {{-5, 7, 99999999999}, {8, 9, -1}},
+         {{-5, 7, 99999999999}, {8, 9, -1}}},
+        {"4294967297x480x1|", {{1, 480, 1}}, {{1, 480, 1}}}, // wraps as "%ld" does
+        {"1 x2x3|", {{}}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ParseFormatList(c.text, BadFormatItem::Zero), c.zero);
+        EXPECT_EQ(ParseFormatList(c.text, BadFormatItem::Stop), c.stop);
+    }
+    std::string many;
+    for (int i = 0; i < 50; ++i)
+        many += "1x1x1|";
+    EXPECT_EQ(ParseFormatList(many, BadFormatItem::Zero, 20).size(), 20u);
+    EXPECT_EQ(ParseFormatList(many, BadFormatItem::Stop, 20).size(), 20u);
 }
 
 } // namespace

@@ -270,6 +270,24 @@ TEST(IniFile, ConcurrentWritersLoseNothing) {
     }
 }
 
+TEST(IniFile, EditFileStoresOnlyAKeptChange) {
+    TempDir dir;
+    const std::string path = dir.File("s.ini");
+    EXPECT_EQ(IniEditFile(path, [](std::string&) -> uint32_t { return 0; }), 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path())); // nothing to store, no file
+
+    ASSERT_EQ(IniWriteKey(path, "A", "k", "1"), 0u);
+    auto refuse = [](std::string& text) -> uint32_t {
+        text.clear();
+        return ERROR_CANCELLED_CODE;
+    };
+    EXPECT_EQ(IniEditFile(path, refuse), ERROR_CANCELLED_CODE);
+    auto add = [](std::string& text) -> uint32_t { return IniTextSet(text, "B", "j", "2"); };
+    EXPECT_EQ(IniEditFile(path, add), 0u);
+    EXPECT_EQ(IniSectionNames(path), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(IniSectionKeys(path, "A"), (std::vector<std::string>{"k"}));
+}
+
 TEST(IniFile, ReaderNeverSeesAHalfWrittenFile) {
     TempDir dir;
     const std::string path = dir.File("s.ini");

@@ -127,5 +127,53 @@ TEST(AsciiRules, HexDigitsAndCaseFoldStopAtTheirRanges) {
         EXPECT_EQ(FoldAscii(c), folded) << int(c);
 }
 
+// The one number rule of the stored texts: blanks, sign, "0x", overflow and
+// what follows the digits.
+TEST(ScanNumber, ReadsAsTheCConversions) {
+    constexpr uint64_t kMinus7 = 0 - uint64_t{7};
+    struct Case {
+        const char* text;
+        unsigned base;
+        bool found;
+        uint64_t value;
+        size_t used;
+        bool wrapped;
+    } cases[] = {
+        {"42", 10, true, 42, 2, false},
+        {" \t\r\n\v\f+15", 10, true, 15, 9, false},
+        {"  -7x", 10, true, kMinus7, 4, false},
+        {"12abc", 10, true, 12, 2, false},
+        {"1 2", 10, true, 1, 1, false},
+        {"", 10, false, 0, 0, false},
+        {"   ", 10, false, 0, 0, false},
+        {"-", 10, false, 0, 0, false},
+        {"- 5", 10, false, 0, 0, false},
+        {"x12", 10, false, 0, 0, false},
+        {"A", 10, false, 0, 0, false},
+        {"4294967296", 10, true, 4294967296, 10, false},           // 0 in 32 bits
+        {"18446744073709551615", 10, true, UINT64_MAX, 20, false}, // the largest that fits
+        {"18446744073709551617", 10, true, 1, 20, true},
+        {"-18446744073709551617", 10, true, UINT64_MAX, 21, true},
+        {"0x1F", 16, true, 31, 4, false},
+        {"0X1f", 16, true, 31, 4, false},
+        {"0x", 16, true, 0, 1, false}, // "0", then the "x" is left
+        {"0xg", 16, true, 0, 1, false},
+        {"ffz", 16, true, 255, 2, false},
+        {"-1", 16, true, UINT64_MAX, 2, false},
+        {"0x10", 10, true, 0, 1, false}, // no "0x" in decimal
+        {"10000000000000000", 16, true, 0, 17, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::optional<ScannedNumber> n = ScanNumber(c.text, c.base);
+        ASSERT_EQ(n.has_value(), c.found);
+        if (!n)
+            continue;
+        EXPECT_EQ(n->value, c.value);
+        EXPECT_EQ(n->used, c.used);
+        EXPECT_EQ(n->fWrapped, c.wrapped);
+    }
+}
+
 } // namespace
 } // namespace brindle

@@ -99,7 +99,9 @@ TEST_F(ClientE2eTest, EveryImageSavedWhileLoggedInArrivesByteForByte) {
     EXPECT_EQ(nCompared, client.size());
 
     // The per-server settings file and the camera table match the server's.
-    std::string ini = ReadFileText(ViewDir() + "/BrindleView_127.0.0.1.ini");
+    // A server on a port other than 12345 has the port in the file name.
+    std::string ini =
+        ReadFileText(ViewDir() + "/BrindleView_127.0.0.1_" + std::to_string(nPort) + ".ini");
     std::string hostIni = ReadFileText(HostDir() + "/BrindleHost.ini");
     EXPECT_EQ(IniTextGet(ini, "Camera", "PathList"), IniTextGet(hostIni, "Camera", "PathList2"));
     EXPECT_EQ(IniTextGet(ini, "Camera", "Count"), "1");

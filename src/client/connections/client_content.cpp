@@ -53,7 +53,7 @@ void ClientLink::DropSettingsFile(bool fDelete) {
         return;
     settingsFile_.Reset();
     if (fDelete)
-        ::unlink(ServerTempPath(ctx_.cDataFolder, psp_.cAddress).c_str());
+        ::unlink(ServerTempPath(ctx_.cDataFolder, psp_.cAddress, psp_.nPort).c_str());
 }
 
 ClientLink::Next ClientLink::OnSettingsChunk(std::span<const uint8_t> payload) {
@@ -65,7 +65,7 @@ ClientLink::Next ClientLink::OnSettingsChunk(std::span<const uint8_t> payload) {
     if (ParseSettingsChunk(payload, chunk) != 0 || chunk.nChunk != psp_.nSettingsChunk.load() + 1)
         return Next::Teardown;
     if (chunk.nChunk == 1) {
-        std::string temp = ServerTempPath(ctx_.cDataFolder, psp_.cAddress);
+        std::string temp = ServerTempPath(ctx_.cDataFolder, psp_.cAddress, psp_.nPort);
         settingsFile_.Reset(
             ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
         nSettingsBytes_ = 0;
@@ -95,17 +95,21 @@ ClientLink::Next ClientLink::OnSettingsChunk(std::span<const uint8_t> payload) {
 // file, the camera table is rebuilt and the link is online.
 ClientLink::Next ClientLink::FinishSettingsTransfer() {
     settingsFile_.Reset();
-    std::string temp = ServerTempPath(ctx_.cDataFolder, psp_.cAddress);
-    psp_.cServerIni = ServerIniPath(ctx_.cDataFolder, psp_.cAddress);
+    std::string temp = ServerTempPath(ctx_.cDataFolder, psp_.cAddress, psp_.nPort);
+    psp_.cServerIni = ServerIniPath(ctx_.cDataFolder, psp_.cAddress, psp_.nPort);
     std::string serverText;
-    std::string iniText;
     ReadWholeFile(temp, SETTINGS_TRANSFER_MAX, serverText);
-    IniReadFile(psp_.cServerIni, iniText);
-    if (CopyServerSettings(serverText, iniText, &psp_.fStop) < 0) {
+    // Read, merged and replaced under the INI lock: a key that another
+    // thread writes into the file meanwhile ("Webdav") is not lost.
+    bool fStopped = false;
+    uint32_t rc = IniEditFile(psp_.cServerIni, [&](std::string& iniText) -> uint32_t {
+        fStopped = CopyServerSettings(serverText, iniText, &psp_.fStop) < 0;
+        return fStopped ? ERROR_CANCELLED_CODE : 0;
+    });
+    if (fStopped) {
         ::unlink(temp.c_str());
         return Next::Teardown;
     }
-    uint32_t rc = WriteFileAtomically(psp_.cServerIni, iniText);
     if (rc != 0)
         LogWrite("サーバ%sの設定ファイル保存に失敗(0x%08X)\r\n", Address(), rc);
     ::unlink(temp.c_str());

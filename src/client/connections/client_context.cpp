@@ -44,7 +44,7 @@ ServerParams* CreateServerParams(ClientContext& ctx, std::string_view pcAddress,
         auto record = std::make_unique<ServerParams>();
         record->cAddress.assign(pcAddress.substr(0, Utf8FitLength(pcAddress, SERVER_ADDRESS_MAX)));
         record->nPort = nPort;
-        record->cServerIni = ServerIniPath(ctx.cDataFolder, record->cAddress);
+        record->cServerIni = ServerIniPath(ctx.cDataFolder, record->cAddress, nPort);
         record->conn.cPeerName = record->cAddress;
         record->conn.pClock = ctx.pClock;
         record->conn.pSleeper = ctx.pSleeper;

@@ -1,6 +1,7 @@
 #include "client/connections/server_params.h"
 
 #include "client/connections/text_scan.h"
+#include "common/format_list.h"
 #include "common/ini_text.h"
 #include "common/list_text.h"
 #include "common/log.h"
@@ -50,7 +51,7 @@ CameraInfo ReadCamera(const IniIndex& ini, const std::string& section) {
     c.cSection = section;
     c.cFont = TextOf(get("Font"), CAMERA_TEXT_MAX);
     if (std::optional<std::string> list = get("FormatList"))
-        c.formats = ParseFormatList(*list);
+        c.formats = CameraFormatsOf(*list);
     int32_t nFormat = IntOf(get("Format"), 0);
     int32_t nCount = static_cast<int32_t>(c.formats.size());
     if (nFormat < 0)
@@ -68,10 +69,12 @@ bool ParseServerText(std::string_view text, std::string& cAddress, int32_t& nPor
     int32_t port = 0;
     if (colon != std::string_view::npos) {
         // Only a real TCP port names a TCP server: a negative number would
-        // make it storage-linked and a large one would wrap around.
-        port = ReadDecimal(text.substr(colon + 1), 0);
-        if (port < 1 || port > 65535)
+        // make it storage-linked, and a large one must not wrap around into
+        // the range (4294967297 is not port 1).
+        std::optional<ScannedNumber> number = ScanNumber(text.substr(colon + 1), 10);
+        if (!number || number->fWrapped || number->value < 1 || number->value > 65535)
             return false;
+        port = static_cast<int32_t>(number->value);
     }
     if (address.empty())
         return false;
@@ -101,12 +104,26 @@ bool SafeFolderLevel(std::string_view text, std::string& level) {
     return IsSafeFolderName(level);
 }
 
-std::string ServerIniPath(const std::string& cDataFolder, std::string_view cAddress) {
-    return cDataFolder + "/BrindleView_" + FolderNameOf(cAddress) + ".ini";
+namespace {
+
+std::string ServerFileStem(const std::string& cDataFolder, std::string_view cAddress,
+                           int32_t nPort) {
+    std::string stem = cDataFolder + "/BrindleView_" + FolderNameOf(cAddress);
+    if (nPort > 0 && nPort != SERVER_INI_PLAIN_PORT)
+        stem += "_" + std::to_string(nPort);
+    return stem;
 }
 
-std::string ServerTempPath(const std::string& cDataFolder, std::string_view cAddress) {
-    return cDataFolder + "/BrindleView_" + FolderNameOf(cAddress) + ".tmp";
+} // namespace
+
+std::string ServerIniPath(const std::string& cDataFolder, std::string_view cAddress,
+                          int32_t nPort) {
+    return ServerFileStem(cDataFolder, cAddress, nPort) + ".ini";
+}
+
+std::string ServerTempPath(const std::string& cDataFolder, std::string_view cAddress,
+                           int32_t nPort) {
+    return ServerFileStem(cDataFolder, cAddress, nPort) + ".tmp";
 }
 
 SavedEntry ParseSavedEntry(std::string_view text, bool fStorageLinked) {
@@ -154,23 +171,13 @@ std::string FormatSavedEntry(const ServerParams& psp) {
     return text + stamp;
 }
 
-std::vector<CameraFormat> ParseFormatList(std::string_view text) {
+std::vector<CameraFormat> CameraFormatsOf(std::string_view text) {
     std::vector<CameraFormat> formats;
-    TextScan scan(text);
-    while (!scan.Rest().empty()) {
-        CameraFormat f;
-        TextScan item(scan.Rest());
-        if (!item.Decimal32(f.nWidth) || !item.Skip('x') || !item.Decimal32(f.nHeight) ||
-            !item.Skip('x') || !item.Decimal64(f.nDuration))
-            break;
-        try {
-            formats.push_back(f);
-        } catch (const std::bad_alloc&) {
-            break; // the formats read so far
-        }
-        if (!item.Skip('|'))
-            break;
-        scan = item;
+    try {
+        for (const FormatListItem& item : ParseFormatList(text, BadFormatItem::Stop))
+            formats.push_back({item.nWidth, item.nHeight, item.nInterval});
+    } catch (const std::bad_alloc&) {
+        // The formats converted so far.
     }
     return formats;
 }

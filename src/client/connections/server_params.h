@@ -144,10 +144,19 @@ std::string FolderNameOf(std::string_view text);
 // they become paths.
 bool SafeFolderLevel(std::string_view text, std::string& level);
 
-// "<data folder>/BrindleView_<address>.ini" and its ".tmp" companion. The
-// address passes FolderNameOf first, so it cannot leave the data folder.
-std::string ServerIniPath(const std::string& cDataFolder, std::string_view cAddress);
-std::string ServerTempPath(const std::string& cDataFolder, std::string_view cAddress);
+// The port whose servers keep the per-server file name without a port.
+inline constexpr int32_t SERVER_INI_PLAIN_PORT = 12345;
+
+// "<data folder>/BrindleView_<address>.ini" and its ".tmp" companion (the
+// settings file as it arrives). A TCP server on a port other than
+// SERVER_INI_PLAIN_PORT has its own pair, "BrindleView_<address>_<port>.ini"
+// and ".tmp", so that two servers on one address never share a file; the
+// default port and storage-linked servers keep the name without a port, so
+// files written before stay in use. The address passes FolderNameOf first,
+// so it cannot leave the data folder.
+std::string ServerIniPath(const std::string& cDataFolder, std::string_view cAddress, int32_t nPort);
+std::string ServerTempPath(const std::string& cDataFolder, std::string_view cAddress,
+                           int32_t nPort);
 
 // --- The saved entry of [Server] <address> ----------------------------------
 
@@ -171,8 +180,9 @@ std::string FormatSavedEntry(const ServerParams& psp);
 
 // --- The camera table --------------------------------------------------------
 
-// "%ldx%ldx%I64d|" items; reading stops at the first item that is not one.
-std::vector<CameraFormat> ParseFormatList(std::string_view text);
+// The formats of a "FormatList" text (common/format_list.h): reading stops
+// at the first item that is not "%ldx%ldx%I64d|".
+std::vector<CameraFormat> CameraFormatsOf(std::string_view text);
 
 // What LoadCameraInfo reads from the per-server settings file.
 struct ServerIniContent {

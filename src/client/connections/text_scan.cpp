@@ -1,42 +1,16 @@
 #include "client/connections/text_scan.h"
 
-#include "common/ascii.h"
+#include "common/text_utils.h"
 
 namespace brindle {
 
-namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v';
-}
-
-// The digit's value in `base`, or -1.
-int DigitValue(char c, unsigned base) {
-    int d = HexDigitValue(c);
-    return d >= 0 && static_cast<unsigned>(d) < base ? d : -1;
-}
-
-} // namespace
-
-// Wraps like the C conversions on overflow; the sign negates the result.
+// The one number rule of the stored texts (ScanNumber).
 bool TextScan::Number(unsigned base, uint64_t& value) {
-    size_t i = pos_;
-    while (i < text_.size() && IsBlank(text_[i]))
-        ++i;
-    bool negative = false;
-    if (i < text_.size() && (text_[i] == '+' || text_[i] == '-'))
-        negative = text_[i++] == '-';
-    if (base == 16 && i + 2 < text_.size() && text_[i] == '0' &&
-        (text_[i + 1] == 'x' || text_[i + 1] == 'X') && DigitValue(text_[i + 2], 16) >= 0)
-        i += 2;
-    uint64_t v = 0;
-    size_t digits = 0;
-    for (; i < text_.size() && DigitValue(text_[i], base) >= 0; ++i, ++digits)
-        v = v * base + static_cast<uint64_t>(DigitValue(text_[i], base));
-    if (digits == 0)
+    std::optional<ScannedNumber> number = ScanNumber(Rest(), base);
+    if (!number)
         return false;
-    value = negative ? 0 - v : v;
-    pos_ = i;
+    value = number->value;
+    pos_ += number->used;
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Reading numbers out of stored texts the way the C formats "%X", "%ld" and
-// "%I64X" read them: leading blanks, an optional sign, digits up to the
-// first other byte. Nothing is read outside the given text.
+// "%I64X" read them (the rule of ScanNumber in common/text_utils.h): leading
+// blanks, an optional sign, digits up to the first other byte, wrapping on
+// overflow. Nothing is read outside the given text.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include "common/error_codes.h"
 #include "common/font_text.h"
+#include "common/format_list.h"
 #include "common/ini_file.h"
 #include "common/list_text.h"
 #include "common/log.h"
@@ -11,7 +12,6 @@
 #include "server/capture/stamp_font.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
@@ -64,32 +64,6 @@ class SectionIo {
     std::string section_;
 };
 
-// A run of blanks, then an optionally signed decimal number.
-bool ParseNumber(std::string_view& text, int64_t& nValue) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    auto result = std::from_chars(text.data(), text.data() + text.size(), nValue);
-    if (result.ec != std::errc())
-        return false;
-    text.remove_prefix(size_t(result.ptr - text.data()));
-    return true;
-}
-
-// "<w>x<h>x<interval>", read as the scanf form "%ldx%ldx%I64d" would.
-CaptureFormat ParseFormat(std::string_view item) {
-    int64_t nWidth = 0, nHeight = 0, nInterval = 0;
-    auto separator = [&item]() {
-        if (item.empty() || item.front() != 'x')
-            return false;
-        item.remove_prefix(1);
-        return true;
-    };
-    if (!ParseNumber(item, nWidth) || !separator() || !ParseNumber(item, nHeight) || !separator() ||
-        !ParseNumber(item, nInterval))
-        return CaptureFormat{};
-    return CaptureFormat{int32_t(nWidth), int32_t(nHeight), nInterval};
-}
-
 } // namespace
 
 std::vector<CaptureDeviceInfo> FindDevices(CaptureBackend& backend) {
@@ -138,17 +112,11 @@ std::string FormatListText(const std::vector<CaptureFormat>& formats) {
     return text;
 }
 
-std::vector<CaptureFormat> ParseFormatList(std::string_view text) {
+std::vector<CaptureFormat> CaptureFormatsOf(std::string_view text) {
     std::vector<CaptureFormat> formats;
-    while (!text.empty() && formats.size() < CAMERA_FORMATS_MAX) {
-        size_t nBar = text.find('|');
-        std::string_view item = text.substr(0, nBar);
-        if (!item.empty())
-            formats.push_back(ParseFormat(item));
-        if (nBar == std::string_view::npos)
-            break;
-        text.remove_prefix(nBar + 1);
-    }
+    for (const FormatListItem& item :
+         ParseFormatList(text, BadFormatItem::Zero, CAMERA_FORMATS_MAX))
+        formats.push_back({item.nWidth, item.nHeight, item.nInterval});
     return formats;
 }
 
@@ -348,7 +316,7 @@ void ReadEntrySettings(std::vector<CameraEntry>& list, size_t nEntry, const std:
     } else {
         settings.cName = CutText(io.ReadText("Name"));
         settings.fStill = int(io.ReadUnsigned("Still", 0));
-        settings.formats = ParseFormatList(io.ReadText("FormatList"));
+        settings.formats = CaptureFormatsOf(io.ReadText("FormatList"));
     }
     settings.nIndex = DuplicateNumber(list, nEntry, io);
     settings.cName2 = CameraFolderName(settings.cName, settings.nIndex);

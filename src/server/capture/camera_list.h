@@ -38,10 +38,11 @@ std::vector<std::string> SplitPathList(std::string_view text);
 // The "FormatList" text of formats: "<w>x<h>x<interval>|" each.
 std::string FormatListText(const std::vector<CaptureFormat>& formats);
 
-// Formats of a "FormatList" text. An item that does not hold three numbers
-// becomes an all-zero format; at most CAMERA_FORMATS_MAX items are read.
+// Formats of a "FormatList" text (common/format_list.h). An item that does
+// not hold three numbers becomes an all-zero format; at most
+// CAMERA_FORMATS_MAX items are read.
 inline constexpr size_t CAMERA_FORMATS_MAX = 4096;
-std::vector<CaptureFormat> ParseFormatList(std::string_view text);
+std::vector<CaptureFormat> CaptureFormatsOf(std::string_view text);
 
 // The folder name of a camera: the friendly name, with "[n]" appended for
 // the second and later camera of the same name; blanks and tabs become
