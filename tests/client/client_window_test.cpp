@@ -214,10 +214,19 @@ TEST_F(ClientWindowTest, SetOnServerFillsTheRequestAndKeepsAnUnreadableFont) {
         psp->nCrypt = 4;
     }
     window->CameraTableChanged(psp);
+    EXPECT_FALSE(Get<QPushButton>(9043)->isEnabled()); // offline
+    // Online as a running thread leaves it (the test stands in for one).
+    psp->dwThreadId = 1;
+    psp->fOnline = 1;
+    window->ServerStateChanged(psp);
+    ASSERT_TRUE(Get<QPushButton>(9043)->isEnabled());
     QLineEdit* quality = Get<QLineEdit>(1003);
-    quality->setText("150");
+    quality->clear();
+    QTest::keyClicks(quality, "150");
     Get<QPushButton>(9043)->click(); // commits the field first
+    psp->dwThreadId = 0;
     std::lock_guard<std::mutex> guard(window->Runtime().Context().lock);
+    EXPECT_EQ(quality->text(), "100");
     EXPECT_EQ(psp->nCameraRequest.load(), 1);
     EXPECT_EQ(psp->cameraRequest.nQuality, 100);
     EXPECT_EQ(psp->cameraRequest.nFlags, REQUEST_FLAG_USE | REQUEST_FLAG_CHANGE);
