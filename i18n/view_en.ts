@@ -202,7 +202,46 @@
         <translation>Exit</translation>
     </message>
     <message>
-        <location filename="../src/client/app/client_window.cpp" line="+107"/>
+        <location filename="../src/client/app/client_window.cpp" line="+87"/>
+        <source>接続中</source>
+        <comment>state</comment>
+        <translation>Connecting</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>接続</source>
+        <comment>state</comment>
+        <translation>Connected</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>切断中</source>
+        <comment>state</comment>
+        <translation>Disconnecting</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>切断</source>
+        <comment>state</comment>
+        <translation>Disconnected</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>サーバ設定の保存ファイルが作成できません!</source>
+        <translation>Cannot create the file for the server settings!</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>サーバ設定の保存ファイルに書き込みできません!</source>
+        <translation>Cannot write the file for the server settings!</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>メモリが確保できません!</source>
+        <translation>Cannot allocate memory!</translation>
+    </message>
+    <message>
+        <location line="+14"/>
         <source>サーバ%1から応答がないため切断・再接続します。</source>
         <translation>Server %1 does not answer; disconnecting and connecting again.</translation>
     </message>
@@ -212,89 +251,7 @@
         <translation>The server reported an error on the camera request (%1)!</translation>
     </message>
     <message>
-        <location line="+22"/>
-        <source>保存フォルダ %1
-が見つかりません。作成しますか?</source>
-        <translation>Save folder %1
-not found. Create it?</translation>
-    </message>
-    <message>
-        <location line="+120"/>
-        <source>開く(&amp;O)</source>
-        <translation>&amp;Open</translation>
-    </message>
-    <message>
-        <location line="+1"/>
-        <source>バージョン情報(&amp;V)</source>
-        <translation>&amp;Version</translation>
-    </message>
-    <message>
-        <location line="+1"/>
-        <source>終了(&amp;X)</source>
-        <translation>E&amp;xit</translation>
-    </message>
-    <message>
-        <location line="+164"/>
-        <source>サーバ接続スレッドの作成に失敗しました!</source>
-        <translation>Could not start the server connection thread!</translation>
-    </message>
-    <message>
-        <location line="+291"/>
-        <source>%1 カメラ#&amp;%2 %3</source>
-        <translation>%1 Camera #&amp;%2 %3</translation>
-    </message>
-    <message>
-        <location line="+112"/>
-        <source>設定ファイル %1 に %2 を保存できません (0x%3)</source>
-        <translation>Cannot save %2 in the settings file %1 (0x%3)</translation>
-    </message>
-    <message>
-        <location line="+13"/>
-        <source>保存フォルダのパスが長すぎます (%1 バイトまで)</source>
-        <translation>The save folder path is too long (at most %1 bytes)</translation>
-    </message>
-    <message>
-        <location line="+20"/>
-        <source>ログを消去しますか?</source>
-        <translation>Clear the log?</translation>
-    </message>
-    <message>
-        <location line="+15"/>
-        <source>終了しますか?</source>
-        <translation>Exit?</translation>
-    </message>
-</context>
-<context>
-    <name>PasswordDialog</name>
-    <message>
-        <location filename="../src/client/app/password_dialog.ui" line="+9"/>
-        <location filename="../src/client/app/password_dialog.cpp" line="+34"/>
-        <source>パスワードの入力 - %1</source>
-        <translation>Enter password - %1</translation>
-    </message>
-    <message>
         <location line="+6"/>
-        <source>パスワード</source>
-        <translation>Password</translation>
-    </message>
-    <message>
-        <location line="+17"/>
-        <source>パスワード確認</source>
-        <translation>Confirm password</translation>
-    </message>
-</context>
-<context>
-    <name>QDialog</name>
-    <message>
-        <location filename="../src/client/app/password_dialog.cpp" line="-7"/>
-        <source>パスワードの入力が一致しません!</source>
-        <translation>The passwords do not match!</translation>
-    </message>
-</context>
-<context>
-    <name>QWidget</name>
-    <message>
-        <location filename="../src/client/app/client_window.cpp" line="-753"/>
         <source>なし</source>
         <translation>None</translation>
     </message>
@@ -338,43 +295,81 @@ not found. Create it?</translation>
         <source>RC4</source>
         <translation>RC4</translation>
     </message>
+    <message>
+        <location line="+14"/>
+        <source>保存フォルダ %1
+が見つかりません。作成しますか?</source>
+        <translation>Save folder %1
+not found. Create it?</translation>
+    </message>
+    <message>
+        <location line="+120"/>
+        <source>開く(&amp;O)</source>
+        <translation>&amp;Open</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>バージョン情報(&amp;V)</source>
+        <translation>&amp;Version</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>終了(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <location line="+164"/>
+        <source>サーバ接続スレッドの作成に失敗しました!</source>
+        <translation>Could not start the server connection thread!</translation>
+    </message>
+    <message>
+        <location line="+295"/>
+        <source>%1 カメラ#&amp;%2 %3</source>
+        <translation>%1 Camera #&amp;%2 %3</translation>
+    </message>
+    <message>
+        <location line="+111"/>
+        <source>設定ファイル %1 に %2 を保存できません (0x%3)</source>
+        <translation>Cannot save %2 in the settings file %1 (0x%3)</translation>
+    </message>
+    <message>
+        <location line="+13"/>
+        <source>保存フォルダのパスが長すぎます (%1 バイトまで)</source>
+        <translation>The save folder path is too long (at most %1 bytes)</translation>
+    </message>
+    <message>
+        <location line="+20"/>
+        <source>ログを消去しますか?</source>
+        <translation>Clear the log?</translation>
+    </message>
+    <message>
+        <location line="+15"/>
+        <source>終了しますか?</source>
+        <translation>Exit?</translation>
+    </message>
 </context>
 <context>
-    <name>brindle::ClientMainWindow</name>
+    <name>PasswordDialog</name>
     <message>
-        <location line="-32"/>
-        <source>接続中</source>
-        <translation>Connecting</translation>
+        <location filename="../src/client/app/password_dialog.ui" line="+9"/>
+        <location filename="../src/client/app/password_dialog.cpp" line="+35"/>
+        <source>パスワードの入力 - %1</source>
+        <translation>Enter password - %1</translation>
     </message>
     <message>
-        <location line="+1"/>
-        <source>接続</source>
-        <translation>Connect</translation>
+        <location line="+6"/>
+        <source>パスワード</source>
+        <translation>Password</translation>
     </message>
     <message>
-        <location line="+1"/>
-        <source>切断中</source>
-        <translation>Disconnecting</translation>
+        <location line="+17"/>
+        <source>パスワード確認</source>
+        <translation>Confirm password</translation>
     </message>
     <message>
-        <location line="+1"/>
-        <source>切断</source>
-        <translation>Disconnect</translation>
-    </message>
-    <message>
-        <location line="+1"/>
-        <source>サーバ設定の保存ファイルが作成できません!</source>
-        <translation>Cannot create the file for the server settings!</translation>
-    </message>
-    <message>
-        <location line="+1"/>
-        <source>サーバ設定の保存ファイルに書き込みできません!</source>
-        <translation>Cannot write the file for the server settings!</translation>
-    </message>
-    <message>
-        <location line="+2"/>
-        <source>メモリが確保できません!</source>
-        <translation>Cannot allocate memory!</translation>
+        <location filename="../src/client/app/password_dialog.cpp" line="-7"/>
+        <source>パスワードの入力が一致しません!</source>
+        <translation>The passwords do not match!</translation>
     </message>
 </context>
 </TS>

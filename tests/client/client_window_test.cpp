@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "imagestore/viewer/viewer_window.h"
 #include "widgets/timed_message_box.h"
+#include "widgets/translations.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -370,6 +371,22 @@ TEST_F(ClientWindowTest, LivePictureOpensTheViewer) {
     for (QAction* a : window->TrayMenu()->actions())
         fListed |= a->property("id").toInt() == 30000 && a->isEnabled();
     EXPECT_TRUE(fListed);
+}
+
+// English is a complete translation: every text of the catalogue has one,
+// and the window, its state texts and the thread boxes use it.
+TEST_F(ClientWindowTest, EnglishTranslation) {
+    const std::string ts = test::ReadFileText(BRINDLE_SOURCE_DIR "/i18n/view_en.ts");
+    EXPECT_EQ(ts.find("unfinished"), std::string::npos);
+    ASSERT_TRUE(InstallTranslations(*qApp, QLocale(QLocale::English)));
+    Open();
+    EXPECT_EQ(Get<QPushButton>(9042)->text(), "Connect");
+    EXPECT_EQ(Get<QPushButton>(1012)->text(), "Exit");
+    EXPECT_EQ(CipherNames().value(2), "112-bit two-key DES");
+    EXPECT_EQ(ClientMainWindow::ThreadText("サーバ10.0.0.1から応答がないため切断・再接続します。"),
+              "Server 10.0.0.1 does not answer; disconnecting and connecting again.");
+    InstallTranslations(*qApp, QLocale(QLocale::Japanese));
+    EXPECT_EQ(ClientMainWindow::ThreadText("メモリが確保できません!"), "メモリが確保できません!");
 }
 
 } // namespace

@@ -83,15 +83,17 @@ bool FieldNumber(const QLineEdit* edit, long long& value) {
 
 // The state texts beside the server box and the fixed texts of the
 // connection threads' boxes, for translation.
+const char* const kStateTexts[][2] = {
+    QT_TRANSLATE_NOOP3("ClientMainWindow", "接続中", "state"),
+    QT_TRANSLATE_NOOP3("ClientMainWindow", "接続", "state"),
+    QT_TRANSLATE_NOOP3("ClientMainWindow", "切断中", "state"),
+    QT_TRANSLATE_NOOP3("ClientMainWindow", "切断", "state"),
+};
 const char* const kThreadTexts[] = {
-    QT_TRANSLATE_NOOP("brindle::ClientMainWindow", "接続中"),
-    QT_TRANSLATE_NOOP("brindle::ClientMainWindow", "接続"),
-    QT_TRANSLATE_NOOP("brindle::ClientMainWindow", "切断中"),
-    QT_TRANSLATE_NOOP("brindle::ClientMainWindow", "切断"),
-    QT_TRANSLATE_NOOP("brindle::ClientMainWindow", "サーバ設定の保存ファイルが作成できません!"),
-    QT_TRANSLATE_NOOP("brindle::ClientMainWindow",
+    QT_TRANSLATE_NOOP("ClientMainWindow", "サーバ設定の保存ファイルが作成できません!"),
+    QT_TRANSLATE_NOOP("ClientMainWindow",
                       "サーバ設定の保存ファイルに書き込みできません!"),
-    QT_TRANSLATE_NOOP("brindle::ClientMainWindow", "メモリが確保できません!"),
+    QT_TRANSLATE_NOOP("ClientMainWindow", "メモリが確保できません!"),
 };
 
 } // namespace
@@ -105,18 +107,19 @@ QString ClientMainWindow::ThreadText(const QString& text) {
         QStringLiteral("^画像要求時にサーバでエラーが発生しました\\((.*)\\)!$"));
     QRegularExpressionMatch m = kNoAnswer.match(text);
     if (m.hasMatch())
-        return tr("サーバ%1から応答がないため切断・再接続します。").arg(m.captured(1));
+        return QCoreApplication::translate("ClientMainWindow", "サーバ%1から応答がないため切断・再接続します。").arg(m.captured(1));
     m = kRequestError.match(text);
     if (m.hasMatch())
-        return tr("画像要求時にサーバでエラーが発生しました(%1)!").arg(m.captured(1));
+        return QCoreApplication::translate("ClientMainWindow", "画像要求時にサーバでエラーが発生しました(%1)!").arg(m.captured(1));
     (void)kThreadTexts;
-    return tr(text.toUtf8().constData());
+    (void)kStateTexts;
+    return QCoreApplication::translate("ClientMainWindow", text.toUtf8().constData());
 }
 
 QStringList CipherNames() {
-    return {QWidget::tr("なし"),        QWidget::tr("トリプルDES"), QWidget::tr("112ビット２キーDES"),
-            QWidget::tr("128ビットAES"), QWidget::tr("192ビットAES"), QWidget::tr("256ビットAES"),
-            QWidget::tr("DES"),         QWidget::tr("RC2ブロック"), QWidget::tr("RC4")};
+    return {QCoreApplication::translate("ClientMainWindow", "なし"),        QCoreApplication::translate("ClientMainWindow", "トリプルDES"), QCoreApplication::translate("ClientMainWindow", "112ビット２キーDES"),
+            QCoreApplication::translate("ClientMainWindow", "128ビットAES"), QCoreApplication::translate("ClientMainWindow", "192ビットAES"), QCoreApplication::translate("ClientMainWindow", "256ビットAES"),
+            QCoreApplication::translate("ClientMainWindow", "DES"),         QCoreApplication::translate("ClientMainWindow", "RC2ブロック"), QCoreApplication::translate("ClientMainWindow", "RC4")};
 }
 
 ClientMainWindow::ClientMainWindow(ClientWindowOptions options, QWidget* parent)
@@ -130,7 +133,7 @@ ClientMainWindow::ClientMainWindow(ClientWindowOptions options, QWidget* parent)
     runtimeOptions.pClock = options_.pClock;
     runtimeOptions.fWatchPower = options_.fWatchPower;
     runtimeOptions.askCreateFolder = [this](const std::string& folder) {
-        QString text = tr("保存フォルダ %1\nが見つかりません。作成しますか?")
+        QString text = QCoreApplication::translate("ClientMainWindow", "保存フォルダ %1\nが見つかりません。作成しますか?")
                            .arg(QString::fromStdString(folder));
         if (options_.askCreateFolder)
             return options_.askCreateFolder(text);
@@ -250,9 +253,9 @@ void ClientMainWindow::SetUpTray() {
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
-    add(32777, tr("開く(&O)"), &ClientMainWindow::OpenFromTray);
-    add(40001, tr("バージョン情報(&V)"), &ClientMainWindow::ShowVersion);
-    exitAction_ = add(32771, tr("終了(&X)"), &ClientMainWindow::AskExit);
+    add(32777, QCoreApplication::translate("ClientMainWindow", "開く(&O)"), &ClientMainWindow::OpenFromTray);
+    add(40001, QCoreApplication::translate("ClientMainWindow", "バージョン情報(&V)"), &ClientMainWindow::ShowVersion);
+    exitAction_ = add(32771, QCoreApplication::translate("ClientMainWindow", "終了(&X)"), &ClientMainWindow::AskExit);
     connect(trayMenu_, &QMenu::aboutToShow, this, &ClientMainWindow::RefreshTrayViewers);
     if (!options_.fUseTray || !QSystemTrayIcon::isSystemTrayAvailable())
         return;
@@ -344,7 +347,7 @@ void ClientMainWindow::SelectServer(ServerParams* psp) {
 void ClientMainWindow::RefreshServerControls() {
     ServerParams* psp = current_;
     const int nState = ServerStateIndex(psp);
-    ui_->stateText->setText(nState == 0 ? QString() : tr(ServerStateText(nState)));
+    ui_->stateText->setText(nState == 0 ? QString() : QCoreApplication::translate("ClientMainWindow", ServerStateText(nState), "state"));
     QPalette palette = ui_->stateText->palette();
     palette.setColor(QPalette::Window, kStateColours[nState]);
     ui_->stateText->setPalette(palette);
@@ -416,7 +419,7 @@ void ClientMainWindow::Connect() {
     fFilling_ = false;
     ServerTextChanged(ui_->serverBox->currentText());
     if (result == ConnectResult::kNotStarted)
-        OpenMessageBox(tr("サーバ接続スレッドの作成に失敗しました!"), 0, nullptr);
+        OpenMessageBox(QCoreApplication::translate("ClientMainWindow", "サーバ接続スレッドの作成に失敗しました!"), 0, nullptr);
     RefreshServerControls();
 }
 
@@ -711,7 +714,7 @@ void ClientMainWindow::RefreshTrayViewers() {
             if (v->psp != nullptr && static_cast<size_t>(v->nCamera) < v->psp->cameras.size())
                 name = v->psp->cameras[static_cast<size_t>(v->nCamera)].cName;
             items.emplace_back(TRAY_VIEWER_ITEM + static_cast<int>(n),
-                               tr("%1 カメラ#&%2 %3")
+                               QCoreApplication::translate("ClientMainWindow", "%1 カメラ#&%2 %3")
                                    .arg(QString::fromStdString(v->psp ? v->psp->cAddress : ""))
                                    .arg(v->nCamera + 1)
                                    .arg(QString::fromStdString(name)));
@@ -822,7 +825,7 @@ void ClientMainWindow::ReportWriteError(const char* key, uint32_t rc) {
     if (rc == 0)
         return;
     LogWrite("設定%sの保存に失敗(0x%08X)\r\n", key, rc);
-    OpenMessageBox(tr("設定ファイル %1 に %2 を保存できません (0x%3)")
+    OpenMessageBox(QCoreApplication::translate("ClientMainWindow", "設定ファイル %1 に %2 を保存できません (0x%3)")
                        .arg(QString::fromStdString(runtime_->Context().cSettingsFile))
                        .arg(QString::fromLatin1(key))
                        .arg(rc, 8, 16, QLatin1Char('0')),
@@ -835,7 +838,7 @@ void ClientMainWindow::BrowseFolder() {
     if (!ChooseFolder(this, folder, chosen))
         return;
     if (chosen.size() > FOLDER_TEXT_MAX) {
-        OpenMessageBox(tr("保存フォルダのパスが長すぎます (%1 バイトまで)").arg(FOLDER_TEXT_MAX), 0,
+        OpenMessageBox(QCoreApplication::translate("ClientMainWindow", "保存フォルダのパスが長すぎます (%1 バイトまで)").arg(FOLDER_TEXT_MAX), 0,
                        nullptr);
         return;
     }
@@ -855,7 +858,7 @@ void ClientMainWindow::ShowLog() {
 
 void ClientMainWindow::ClearLog() {
     auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Brindle View"),
-                                tr("ログを消去しますか?"), QMessageBox::Yes | QMessageBox::No, this);
+                                QCoreApplication::translate("ClientMainWindow", "ログを消去しますか?"), QMessageBox::Yes | QMessageBox::No, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [box] {
         if (box->standardButton(box->clickedButton()) == QMessageBox::Yes)
@@ -870,7 +873,7 @@ void ClientMainWindow::AskExit() {
     if (exitAction_ != nullptr)
         exitAction_->setEnabled(false);
     auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Brindle View"),
-                                tr("終了しますか?"), QMessageBox::Yes | QMessageBox::No,
+                                QCoreApplication::translate("ClientMainWindow", "終了しますか?"), QMessageBox::Yes | QMessageBox::No,
                                 isVisible() ? this : nullptr);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("exitQuestion"));

@@ -2,6 +2,7 @@
 
 #include "ui_password_dialog.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -24,14 +25,14 @@ void LimitBytes(QLineEdit* edit) {
 } // namespace
 
 QString PasswordMismatchText() {
-    return QDialog::tr("パスワードの入力が一致しません!");
+    return QCoreApplication::translate("PasswordDialog", "パスワードの入力が一致しません!");
 }
 
 PasswordDialog::PasswordDialog(const std::string& cAddress, const std::string& cPassword,
                                bool fPlain, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::PasswordDialog>()) {
     ui_->setupUi(this);
-    setWindowTitle(tr("パスワードの入力 - %1").arg(QString::fromStdString(cAddress)));
+    setWindowTitle(QCoreApplication::translate("PasswordDialog", "パスワードの入力 - %1").arg(QString::fromStdString(cAddress)));
     const QString known = QString::fromStdString(cPassword);
     for (QLineEdit* edit : {ui_->passwordEdit, ui_->confirmEdit}) {
         edit->setEchoMode(fPlain ? QLineEdit::Normal : QLineEdit::Password);
