@@ -129,6 +129,10 @@ TEST_F(ClientWindowTest, ServerTextSelectsOnlyUsableServers) {
         }
         EXPECT_EQ(Get<QPushButton>(9042)->isEnabled(), c.fConnect);
     }
+    // A server without a settings file: no cameras, nothing to show.
+    ServerBox()->setEditText("fresh:12345");
+    EXPECT_EQ(Get<QComboBox>(1005)->count(), 0);
+    EXPECT_FALSE(Get<QPushButton>(9044)->isEnabled());
     // Connecting a text that names nothing starts nothing and saves nothing.
     ServerBox()->setEditText("host:0");
     QTest::mouseClick(Get<QPushButton>(9042), Qt::LeftButton);
@@ -202,6 +206,46 @@ TEST_F(ClientWindowTest, NumberFieldsCommitWhenLeftAndClamp) {
     EXPECT_EQ(psp->cameras[0].nQuality, 0);
     EXPECT_EQ(psp->cameras[0].nCycle, 1);
     EXPECT_EQ(psp->nCameraRequest.load(), 0); // nothing sent yet
+}
+
+// The camera controls follow the link and the camera's own switches.
+TEST_F(ClientWindowTest, EnablingFollowsLinkAndCamera) {
+    Open();
+    ServerParams* psp = ServerWithCamera("127.0.0.1:1");
+    window->CameraTableChanged(psp);
+    struct Case {
+        const char* name;
+        bool fRunning, fStopping, fOnline, fConnected, fChange, fSave;
+        bool fBasics, fSensitivity, fDays;
+    } cases[] = {
+        {"offline", true, false, false, true, true, true, false, false, false},
+        {"camera absent", true, false, true, false, true, true, false, false, false},
+        {"thin-out off", true, false, true, true, false, true, true, false, true},
+        {"save on server off", true, false, true, true, true, false, true, true, false},
+        {"thread stopping", true, true, true, true, true, true, false, false, false},
+        {"no thread", false, false, true, true, true, true, false, false, false},
+        {"all on", true, false, true, true, true, true, true, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        psp->dwThreadId = c.fRunning ? 1 : 0;
+        psp->fStop = c.fStopping ? 1 : 0;
+        psp->fOnline = c.fOnline ? 1 : 0;
+        {
+            std::lock_guard<std::mutex> guard(window->Runtime().Context().lock);
+            psp->cameras[0].nConnect = c.fConnected ? 1 : 0;
+            psp->cameras[0].fChange = c.fChange;
+            psp->cameras[0].fSave = c.fSave;
+        }
+        window->ServerStateChanged(psp);
+        EXPECT_EQ(Get<QLineEdit>(1003)->isEnabled(), c.fBasics);
+        EXPECT_EQ(Get<QPushButton>(9043)->isEnabled(), c.fBasics);
+        EXPECT_EQ(Get<QComboBox>(1028)->isEnabled(), c.fSensitivity);
+        EXPECT_EQ(Get<QLineEdit>(1033)->isEnabled(), c.fDays);
+        EXPECT_FALSE(Get<QPushButton>(1007)->isEnabled()); // no property dialog yet
+        EXPECT_EQ(Get<QPushButton>(1050)->isEnabled(), c.fRunning && !c.fStopping);
+    }
+    psp->dwThreadId = 0;
 }
 
 TEST_F(ClientWindowTest, SetOnServerFillsTheRequestAndKeepsAnUnreadableFont) {

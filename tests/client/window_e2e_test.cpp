@@ -103,13 +103,26 @@ class WindowE2eTest : public ::testing::Test {
     std::unique_ptr<ClientMainWindow> window;
 };
 
+// The password saved before differs in letter case and carries an older
+// stamp: the server refuses it, the dialog offers it, and "Secret" logs in.
 TEST_F(WindowE2eTest, LogsInShowsLiveImagesAndSendsCameraSettings) {
+    ServerParams saved;
+    saved.cAddress = "127.0.0.1";
+    saved.nPort = nPort;
+    saved.cPassword = "secret";
+    saved.qwPasswordStamp = 1;
+    IniWriteKey(ViewDir() + "/BrindleView.ini", "Server", "127.0.0.1", FormatSavedEntry(saved));
     Connect();
     EXPECT_EQ(State(), "接続中");
     PasswordDialog* dialog = WaitPasswordDialog();
     ASSERT_NE(dialog, nullptr);
-    QTest::keyClicks(qobject_cast<QLineEdit*>(dialog->Control(9040)), "Secret");
-    QTest::keyClicks(qobject_cast<QLineEdit*>(dialog->Control(9041)), "Secret");
+    auto* first = qobject_cast<QLineEdit*>(dialog->Control(9040));
+    auto* second = qobject_cast<QLineEdit*>(dialog->Control(9041));
+    EXPECT_EQ(first->text(), "secret");
+    first->clear();
+    second->clear();
+    QTest::keyClicks(first, "Secret");
+    QTest::keyClicks(second, "Secret");
     dialog->accept();
     ASSERT_TRUE(Pump([&] { return State() == "接続"; })) << ReadFileText(dir.File("host.out"));
     EXPECT_EQ(Get<QLabel>(9039)->palette().color(QPalette::Window), QColor(192, 255, 255));

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 namespace brindle {
 
@@ -960,8 +961,10 @@ void ClientMainWindow::CloseNow() {
             w->close();
     QElapsedTimer waited;
     waited.start();
-    while (!viewers_.empty() && waited.elapsed() < VIEWER_CLOSE_WAIT_MS)
+    while (!viewers_.empty() && waited.elapsed() < VIEWER_CLOSE_WAIT_MS) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     // Every thread is told to stop; their queued calls are served while
     // they do.
     ClientContext& ctx = runtime_->Context();
@@ -974,8 +977,10 @@ void ClientMainWindow::CloseNow() {
         }
     }
     for (ServerParams* psp : servers)
-        while (psp->dwThreadId.load() != 0)
+        while (psp->dwThreadId.load() != 0) {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     runtime_->Shutdown();
     if (!isMinimized() && isVisible()) {
         ReportWriteError("Left", IniWriteKey(ctx.cSettingsFile, "Settings", "Left",
