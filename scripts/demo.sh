@@ -52,7 +52,13 @@ for _ in $(seq 1 100); do
     sleep 0.2
 done
 
-"$VIEW_PROGRAM" --headless --data-dir "$DEMO/view" --connect "127.0.0.1:$PORT" &
+# With a display BrindleView opens its window (in the tray when there is
+# one; the image window opens with the first picture); without, headless.
+VIEW_MODE=--headless
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    VIEW_MODE=
+fi
+"$VIEW_PROGRAM" $VIEW_MODE --data-dir "$DEMO/view" --connect "127.0.0.1:$PORT" &
 VIEW_PID=$!
 
 CAMERA=$(sed -n '/^\[testcam:0\]/,/^\[/s/^Name2=\(.*\)\r\{0,1\}$/\1/p' "$DEMO/host/BrindleHost.ini" |

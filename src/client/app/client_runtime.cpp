@@ -51,12 +51,13 @@ ClientSettings ReadClientSettings() {
 // The save folder: "Folder" expanded, the data folder when it is empty.
 // The window asks before it creates a missing one; here nobody can be asked
 // and the user has chosen the folder, so it is created.
-std::string SaveFolderOf(const std::string& cFolder, const std::string& dataFolder) {
+std::string SaveFolderOf(const std::string& cFolder, const std::string& dataFolder,
+                         const std::function<bool(const std::string&)>& askCreate) {
     std::string folder = ExpandPathText(cFolder);
     if (folder.empty())
         return dataFolder;
     std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec)) {
+    if (!std::filesystem::is_directory(folder, ec) && (!askCreate || askCreate(folder))) {
         std::filesystem::create_directories(folder, ec);
         LogWrite("保存フォルダ %s を作成%s\r\n", folder.c_str(), ec ? "できません" : "");
     }
@@ -109,7 +110,8 @@ class ClientRuntime::PowerEventsOf : public PowerEvents {
 };
 
 ClientRuntime::ClientRuntime(ClientRuntimeOptions options)
-    : fWatchPower_(options.fWatchPower), listingClock_(std::make_unique<ListingClock>()) {
+    : fWatchPower_(options.fWatchPower), listingClock_(std::make_unique<ListingClock>()),
+      askCreateFolder_(std::move(options.askCreateFolder)) {
     ctx_.cDataFolder = options.cDataFolder;
     ctx_.cSettingsFile = options.cDataFolder + "/BrindleView.ini";
     ctx_.cSaveFolder = options.cDataFolder;
@@ -127,7 +129,7 @@ void ClientRuntime::Start() {
     ClientSettings settings = ReadClientSettings();
     g_nDebug = settings.nDebug;
     {
-        std::string folder = SaveFolderOf(settings.cFolder, ctx_.cDataFolder);
+        std::string folder = SaveFolderOf(settings.cFolder, ctx_.cDataFolder, askCreateFolder_);
         // What a crash left half-written goes before anything is written.
         RemoveLeftoverTempFiles(ctx_.cDataFolder);
         RemoveLeftoverImageTemps(folder);
@@ -167,8 +169,9 @@ ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) 
 void ClientRuntime::ConnectAutomatic() {
     for (const std::string& text : RecentServers(ctx_)) {
         std::string_view key = std::string_view(text).substr(0, text.find(':'));
-        if (AutoConnectEnabled(ctx_, key))
-            ConnectText(text, false);
+        if (AutoConnectEnabled(ctx_, key) &&
+            ConnectText(text, false) == ConnectResult::kNotAServer)
+            LogWrite("サーバ%sは接続先として読めないため自動接続を中止\r\n", text.c_str());
     }
 }
 
@@ -212,21 +215,23 @@ void ClientRuntime::Shutdown() {
     StopClientThreads(ctx_);
 }
 
-void ClientRuntime::SetFolder(const std::string& cFolder) {
-    IniWriteKey(ctx_.cSettingsFile, "Settings", "Folder", SettingQuoteText(cFolder));
-    std::string folder = SaveFolderOf(cFolder, ctx_.cDataFolder);
+uint32_t ClientRuntime::SetFolder(const std::string& cFolder) {
+    uint32_t rc =
+        IniWriteKey(ctx_.cSettingsFile, "Settings", "Folder", SettingQuoteText(cFolder));
+    std::string folder = SaveFolderOf(cFolder, ctx_.cDataFolder, nullptr);
     std::lock_guard<std::mutex> guard(ctx_.lock);
     ctx_.cSaveFolder = folder;
+    return rc;
 }
 
-void ClientRuntime::SetSave(bool fSave) {
+uint32_t ClientRuntime::SetSave(bool fSave) {
     ctx_.fSave = fSave;
-    IniWriteKey(ctx_.cSettingsFile, "Settings", "Save", fSave ? "Yes" : "No");
+    return IniWriteKey(ctx_.cSettingsFile, "Settings", "Save", fSave ? "Yes" : "No");
 }
 
-void ClientRuntime::SetDays(uint32_t nDays) {
+uint32_t ClientRuntime::SetDays(uint32_t nDays) {
     nDays_ = nDays;
-    IniWriteKey(ctx_.cSettingsFile, "Settings", "Days", std::to_string(nDays));
+    return IniWriteKey(ctx_.cSettingsFile, "Settings", "Days", std::to_string(nDays));
 }
 
 std::string ClientRuntime::SaveFolder() {

@@ -7,6 +7,7 @@
 #include "client/connections/client_context.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,6 +45,9 @@ struct ClientRuntimeOptions {
     NetworkEnvironment* pNetwork = nullptr;
     const Clock* pClock = nullptr; // null: the system clock
     bool fWatchPower = true;       // follow suspend and resume
+    // Asked before a missing save folder is created (the window asks the
+    // user); null: created without asking. A folder refused stays missing.
+    std::function<bool(const std::string& folder)> askCreateFolder;
 };
 
 enum class ConnectResult {
@@ -83,9 +87,11 @@ class ClientRuntime {
     void Shutdown();
 
     // The settings the window edits; each is saved to BrindleView.ini.
-    void SetFolder(const std::string& cFolder);
-    void SetSave(bool fSave);
-    void SetDays(uint32_t nDays);
+    // Returns 0 or the code of the failed write (the value is in force
+    // all the same).
+    uint32_t SetFolder(const std::string& cFolder);
+    uint32_t SetSave(bool fSave);
+    uint32_t SetDays(uint32_t nDays);
     std::string SaveFolder();
     bool Save() const { return ctx_.fSave.load(); }
     uint32_t Days() const { return nDays_; }
@@ -103,6 +109,7 @@ class ClientRuntime {
     std::unique_ptr<PowerEventsOf> powerEvents_;
     std::unique_ptr<SleepWatcher> sleepWatcher_;
     bool fShutDown_ = false;
+    std::function<bool(const std::string&)> askCreateFolder_;
 };
 
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (call it first in

@@ -1,4 +1,5 @@
 #include "client/app/client_runtime.h"
+#include "client/app/windowed_client.h"
 
 #include <cstdio>
 #include <string>
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
         std::printf("%s\n", brindle::ClientVersion().c_str());
         return 0;
     }
-    if (!options.fHeadless)
-        std::fputs("BrindleView: the window is not available yet; running headless\n", stderr);
-    return brindle::RunHeadlessClient(options);
+    if (options.fHeadless)
+        return brindle::RunHeadlessClient(options);
+    return brindle::RunWindowedClient(argc, argv, options);
 }

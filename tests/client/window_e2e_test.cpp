@@ -1,0 +1,202 @@
+// The main window against a real headless BrindleHost on loopback, and the
+// BrindleView program's start modes.
+#include "client/app/client_window.h"
+#include "client/app/password_dialog.h"
+#include "client/client_test_support.h"
+#include "client/connections/client_context.h"
+#include "common/ini_file.h"
+#include "common/log.h"
+#include "imagestore/viewer/viewer_window.h"
+#include "support/child_process.h"
+#include "support/scoped_env.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFileText;
+using test::WriteFileText;
+
+bool Pump(const std::function<bool()>& done, int limitMs = 60000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > limitMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+class WindowE2eTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        nPort = test::FreeLoopbackPort();
+        fs::create_directories(HostDir());
+        fs::create_directories(ViewDir());
+        WriteFileText(HostDir() + "/BrindleHost.ini",
+                      "[Settings]\r\nPort=" + std::to_string(nPort) +
+                          "\r\n[testcam:0]\r\nUse=Yes\r\nSend=Yes\r\nCycle=1\r\nQuality=25\r\n");
+        test::ChildProcess setter;
+        ASSERT_TRUE(setter.Start(BRINDLE_HOST_PROGRAM, {"--set-password", "--data-dir", HostDir()},
+                                 dir.File("set.out"), "Secret\n"));
+        ASSERT_EQ(setter.Wait(20000), 0);
+        ASSERT_TRUE(host.Start(BRINDLE_HOST_PROGRAM,
+                               {"--headless", "--data-dir", HostDir(), "--test-camera", "--listen",
+                                "127.0.0.1"},
+                               dir.File("host.out")));
+        ASSERT_TRUE(test::WaitAccepting(nPort, 20000)) << ReadFileText(dir.File("host.out"));
+        LogOpen(ViewDir() + "/BrindleView.log");
+        ClientWindowOptions options;
+        options.cDataFolder = ViewDir();
+        options.pNetwork = &network;
+        options.fWatchPower = false;
+        options.fUseTray = false;
+        window = std::make_unique<ClientMainWindow>(options);
+        window->Start(false);
+    }
+    void TearDown() override {
+        if (window)
+            window->CloseNow();
+        window.reset();
+        LogClose();
+        host.Stop();
+    }
+
+    std::string HostDir() { return dir.File("host"); }
+    std::string ViewDir() { return dir.File("view"); }
+    template <class T> T* Get(int id) { return qobject_cast<T*>(window->Control(id)); }
+    QString State() { return Get<QLabel>(9039)->text(); }
+
+    void Connect() {
+        Get<QComboBox>(9037)->setEditText(QString("127.0.0.1:%1").arg(nPort));
+        Get<QPushButton>(9042)->click();
+    }
+    PasswordDialog* WaitPasswordDialog() {
+        PasswordDialog* dialog = nullptr;
+        Pump([&] {
+            for (QWidget* w : window->OpenQuestions())
+                if ((dialog = qobject_cast<PasswordDialog*>(w)) != nullptr)
+                    return true;
+            return false;
+        });
+        return dialog;
+    }
+
+    test::TempDir dir;
+    uint16_t nPort = 0;
+    test::ChildProcess host;
+    SystemNetwork network;
+    std::unique_ptr<ClientMainWindow> window;
+};
+
+// The password saved before differs in letter case and carries an older
+// stamp: the server refuses it, the dialog offers it, and "Secret" logs in.
+TEST_F(WindowE2eTest, LogsInShowsLiveImagesAndSendsCameraSettings) {
+    ServerParams saved;
+    saved.cAddress = "127.0.0.1";
+    saved.nPort = nPort;
+    saved.cPassword = "secret";
+    saved.qwPasswordStamp = 1;
+    IniWriteKey(ViewDir() + "/BrindleView.ini", "Server", "127.0.0.1", FormatSavedEntry(saved));
+    Connect();
+    EXPECT_EQ(State(), "接続中");
+    PasswordDialog* dialog = WaitPasswordDialog();
+    ASSERT_NE(dialog, nullptr);
+    auto* first = qobject_cast<QLineEdit*>(dialog->Control(9040));
+    auto* second = qobject_cast<QLineEdit*>(dialog->Control(9041));
+    EXPECT_EQ(first->text(), "secret");
+    first->clear();
+    second->clear();
+    QTest::keyClicks(first, "Secret");
+    QTest::keyClicks(second, "Secret");
+    dialog->accept();
+    ASSERT_TRUE(Pump([&] { return State() == "接続"; })) << ReadFileText(dir.File("host.out"));
+    EXPECT_EQ(Get<QLabel>(9039)->palette().color(QPalette::Window), QColor(192, 255, 255));
+    ASSERT_TRUE(Pump([&] { return Get<QComboBox>(1005)->count() == 1; }));
+
+    // The first live picture opens the camera's image window.
+    ServerParams* psp = window->Runtime().Context().pCurrent;
+    ClientViewer* viewer = GetImage(window->Runtime().Context(), psp, 0);
+    ASSERT_TRUE(Pump([&] { return window->ViewerWindowOf(viewer) != nullptr; }));
+
+    QLineEdit* quality = Get<QLineEdit>(1003);
+    ASSERT_TRUE(Pump([&] { return quality->isEnabled(); }));
+    quality->clear();
+    QTest::keyClicks(quality, "150");
+    Get<QPushButton>(9043)->click();
+    EXPECT_EQ(quality->text(), "100");
+    ASSERT_TRUE(Pump([&] {
+        std::string value;
+        IniReadKey(HostDir() + "/BrindleHost.ini", "testcam:0", "Quality", value);
+        return value == "100";
+    }));
+
+    Get<QPushButton>(1050)->click();
+    EXPECT_EQ(State(), "切断中");
+    ASSERT_TRUE(Pump([&] { return State() == "切断"; }));
+    EXPECT_EQ(window->Runtime().RunningServers(), 0);
+}
+
+// The thread waits in the password dialog; the close cancels it and ends
+// in seconds with no thread left.
+TEST_F(WindowE2eTest, CloseWhileThreadWaitsInPasswordDialog) {
+    Connect();
+    ASSERT_NE(WaitPasswordDialog(), nullptr);
+    window->CloseNow();
+    EXPECT_TRUE(window->Closed());
+    EXPECT_EQ(window->Runtime().RunningServers(), 0);
+}
+
+// The program itself: without a display it says so and ends with 1; a
+// second windowed start on the same data folder raises the first and ends.
+TEST(ViewProgramTest, NoDisplayAndSecondStart) {
+    test::TempDir dir;
+    {
+        test::ScopedEnv noPlatform("QT_QPA_PLATFORM", nullptr);
+        test::ScopedEnv noX("DISPLAY", nullptr);
+        test::ScopedEnv noWayland("WAYLAND_DISPLAY", nullptr);
+        test::ChildProcess view;
+        ASSERT_TRUE(view.Start(BRINDLE_VIEW_PROGRAM, {"--data-dir", dir.Path()},
+                               dir.File("none.out")));
+        EXPECT_EQ(view.Wait(30000), 1);
+        EXPECT_NE(ReadFileText(dir.File("none.out")).find("no display"), std::string::npos);
+    }
+    test::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
+    test::ScopedEnv runtime("XDG_RUNTIME_DIR", dir.Path().c_str());
+    test::ChildProcess first;
+    ASSERT_TRUE(first.Start(BRINDLE_VIEW_PROGRAM, {"--data-dir", dir.File("view")},
+                            dir.File("first.out")));
+    ASSERT_TRUE(test::WaitUntil(
+        [&] { return fs::exists(dir.File("view") + "/BrindleView.log"); }, 30000, 20));
+    int nSecond = -1;
+    // The first may still be setting up its socket: a second start that
+    // finds nobody listening says so and ends with 1; try again then.
+    test::WaitUntil(
+        [&] {
+            test::ChildProcess second;
+            second.Start(BRINDLE_VIEW_PROGRAM, {"--data-dir", dir.File("view")},
+                         dir.File("second.out"));
+            nSecond = second.Wait(30000);
+            return nSecond == 0;
+        },
+        30000, 100);
+    EXPECT_EQ(nSecond, 0) << ReadFileText(dir.File("second.out"));
+    EXPECT_EQ(first.Stop(), 0) << ReadFileText(dir.File("first.out"));
+}
+
+} // namespace
+} // namespace brindle
