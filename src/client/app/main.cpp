@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
         std::printf("%s\n", brindle::ClientVersion().c_str());
         return 0;
     }
+    if (!options.cSetStorage.empty())
+        return brindle::SetStorageFromInput(options);
+    if (!options.cDeleteStorage.empty())
+        return brindle::DeleteStorage(options);
     if (!options.fHeadless)
         std::fputs("BrindleView: the window is not available yet; running headless\n", stderr);
     return brindle::RunHeadlessClient(options);
