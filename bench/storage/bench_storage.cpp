@@ -69,8 +69,8 @@ double Ours(uint16_t nPort, bool fTls, TlsContext& slot, const std::string& body
 
 // The same with curl; the sum of its two time_total figures.
 double Curl(uint16_t nPort, bool fTls, const test::LighttpdServer& server) {
-    std::string url = std::string(fTls ? "https" : "http") + "://127.0.0.1:" +
-                      std::to_string(nPort) + "/open/curl.bin";
+    std::string url = std::string(fTls ? "https" : "http") +
+                      "://127.0.0.1:" + std::to_string(nPort) + "/open/curl.bin";
     std::string common = " --http1.1 -s -o /dev/null -w '%{time_total}\\n' ";
     std::string command = "curl" + common + "--cacert " + server.CaFile() + " -T " +
                           server.Dir().File("body.bin") + " " + url + " --next" + common +

@@ -37,8 +37,7 @@ void PrintLines(std::FILE* to, const std::string& program, std::string_view line
     while (!lines.empty()) {
         size_t n = lines.find('\n');
         std::string_view line = lines.substr(0, n);
-        std::fprintf(to, "%s: %.*s\n", program.c_str(), static_cast<int>(line.size()),
-                     line.data());
+        std::fprintf(to, "%s: %.*s\n", program.c_str(), static_cast<int>(line.size()), line.data());
         lines = n == std::string_view::npos ? std::string_view() : lines.substr(n + 1);
     }
 }

@@ -50,8 +50,7 @@ class StorageCommand : public ::testing::TestWithParam<int> {
 
 TEST_P(StorageCommand, SetStoresTheAccountAndDeleteRemovesIt) {
     const std::string uri = "https://127.0.0.1:8443/dav";
-    ASSERT_EQ(Run({"--set-storage", uri, "--any-certificate"}, "alice\ns3cret pass\n"), 0)
-        << err;
+    ASSERT_EQ(Run({"--set-storage", uri, "--any-certificate"}, "alice\ns3cret pass\n"), 0) << err;
     EXPECT_EQ(Key("WebDAV", "URI"), uri);
     EXPECT_EQ(Key(uri, "User"), "alice");
     EXPECT_EQ(Key(uri, "SSL"), "2");
@@ -94,8 +93,12 @@ TEST_P(StorageCommand, BadInputSavesNothing) {
         {"ftp://host/dav", "alice\npw\n", {"URIにhttp://またはhttps://がありません!"}},
         {"http://host:70000/dav", "alice\npw\n", {"URIが正しくありません!"}},
         {"http://ho st/dav", "alice\npw\n", {"URIが正しくありません!"}},
-        {"http://host/dav", "\n\n", {"ユーザ名が入力されていません!", "パスワードが入力されていません!"}},
-        {"http://host/dav", "", {"ユーザ名が入力されていません!", "パスワードが入力されていません!"}},
+        {"http://host/dav",
+         "\n\n",
+         {"ユーザ名が入力されていません!", "パスワードが入力されていません!"}},
+        {"http://host/dav",
+         "",
+         {"ユーザ名が入力されていません!", "パスワードが入力されていません!"}},
         {"http://host/dav", "al:ice\npw\n", {"ユーザ名が正しくありません!"}},
         {"http://host/dav", "alice\npw\x7f\n", {"パスワードが正しくありません!"}},
     };

@@ -110,9 +110,8 @@ class LighttpdServer {
         WaitUntil(
             [&] {
                 fExited = !process_.Running() || process_.Wait(0) != -1;
-                return fExited ||
-                       ReadFileText(dir_.File("error.log")).find("server started") !=
-                           std::string::npos;
+                return fExited || ReadFileText(dir_.File("error.log")).find("server started") !=
+                                      std::string::npos;
             },
             20000, 20);
         if (fExited || !WaitAccepting(nHttp_, 20000) || !WaitAccepting(nTls_, 20000)) {

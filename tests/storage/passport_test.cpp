@@ -50,7 +50,8 @@ class TlsLoginServer {
         std::string d = dir.Path();
         std::string command =
             "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 "
-            "-keyout " + d + "/login.key -out " + d + "/login.pem -subj /CN=login " +
+            "-keyout " +
+            d + "/login.key -out " + d + "/login.pem -subj /CN=login " +
             "-addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1";
         return std::system(command.c_str()) == 0 &&
                SSL_CTX_use_certificate_file(context_, (d + "/login.pem").c_str(),
@@ -144,8 +145,8 @@ class Passport : public ::testing::Test {
     int Request(HttpConnection& connection, const AccountPtr& account, const std::string& path) {
         for (int nAttempt = 0; nAttempt < 2; ++nAttempt) {
             if (!connection.Reusable()) {
-                uint32_t e = connection.Open(account->cHost, account->nPort, account->nSsl,
-                                             false, account->tls[TLS_SLOT_POLL]);
+                uint32_t e = connection.Open(account->cHost, account->nPort, account->nSsl, false,
+                                             account->tls[TLS_SLOT_POLL]);
                 if (e != 0)
                     return -static_cast<int>(e);
             }
@@ -222,8 +223,7 @@ TEST_F(Passport, SignInAtTheLoginServerThenCookiesOnly) {
     EXPECT_NE(signIn.find("sign-in=alice%40example.com,pwd=p%40ss%20word,elapsed-time=0,"),
               std::string::npos)
         << signIn;
-    EXPECT_NE(signIn.find("/dav/relay/,ts=-3,ct=1234,rver=1,lc=1033,id=3\r\n"),
-              std::string::npos)
+    EXPECT_NE(signIn.find("/dav/relay/,ts=-3,ct=1234,rver=1,lc=1033,id=3\r\n"), std::string::npos)
         << signIn;
     for (const char* dropped : {"da-status", "srealm", "prompt", "cburl", "cbtxt"})
         EXPECT_EQ(signIn.find(dropped), std::string::npos) << dropped;
@@ -256,8 +256,8 @@ TEST_F(Passport, LoginLocationWithoutTlsNeverGetsThePassword) {
     {
         PlainServer loginServer(login);
         PlainServer storageServer(storage);
-        storage.replies = {Redirect("http://127.0.0.1:" + std::to_string(loginServer.Port()) +
-                                    "/login/form.cgi")};
+        storage.replies = {
+            Redirect("http://127.0.0.1:" + std::to_string(loginServer.Port()) + "/login/form.cgi")};
         AccountPtr account = Account(storageServer.Port());
         HttpConnection connection;
         EXPECT_EQ(Request(connection, account, "/dav/relay/"), 302);
@@ -266,9 +266,9 @@ TEST_F(Passport, LoginLocationWithoutTlsNeverGetsThePassword) {
     }
     LogClose();
     EXPECT_EQ(login.nConnections, 0);
-    EXPECT_NE(test::ReadFileText(logDir.File("test.log")).find(
-                  "Passport1.4 refused plain http Location"),
-              std::string::npos);
+    EXPECT_NE(
+        test::ReadFileText(logDir.File("test.log")).find("Passport1.4 refused plain http Location"),
+        std::string::npos);
 }
 
 } // namespace
