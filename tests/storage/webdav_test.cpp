@@ -19,15 +19,16 @@ class WebDav : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         server_ = new LighttpdServer;
-        skip_ = server_->Start();
+        failure_ = server_->Start();
     }
     static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;
     }
     void SetUp() override {
-        if (!skip_.empty())
-            GTEST_SKIP() << skip_;
+        if (!LighttpdServer::Installed())
+            GTEST_SKIP() << failure_;
+        ASSERT_TRUE(failure_.empty()) << failure_;
     }
 
     // A saved account for base path `folder` on the plain or TLS port.
@@ -94,7 +95,7 @@ class WebDav : public ::testing::Test {
     }
 
     static LighttpdServer* server_;
-    static std::string skip_;
+    static std::string failure_;
     test::TempDir data_;
     AccountStore store_{data_.File("BrindleView.ini")};
     int nOpened_ = 0;
@@ -102,7 +103,7 @@ class WebDav : public ::testing::Test {
 };
 
 LighttpdServer* WebDav::server_ = nullptr;
-std::string WebDav::skip_;
+std::string WebDav::failure_;
 
 TEST_F(WebDav, SixMethodsWithBasicAndDigestPlainAndTls) {
     test::ScopedEnv trust("SSL_CERT_FILE", server_->CaFile().c_str());

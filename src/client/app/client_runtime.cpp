@@ -16,11 +16,13 @@
 #include "platform/expand_path.h"
 #include "platform/file_lock.h"
 #include "platform/power.h"
+#include "storage/account_command.h"
 
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <iostream>
 #include <poll.h>
 #include <string_view>
 #include <sys/signalfd.h>
@@ -349,6 +351,56 @@ int RunHeadlessClient(const ClientOptions& options) {
     return nExit;
 }
 
+// Storage account commands.
+
+namespace {
+
+// The data folder and the command for `uri`; false after the message when
+// the folder cannot be opened.
+bool StorageCommand(const ClientOptions& options, const std::string& uri, std::string& folder,
+                    AccountCommand& command) {
+    uint32_t rc = OpenDataFolder("BrindleView", options.cDataDir, folder);
+    if (rc != 0) {
+        std::fprintf(stderr, "BrindleView: cannot open the data folder (0x%08X %s)\n", rc,
+                     ErrorText(rc).c_str());
+        return false;
+    }
+    command.cProgram = "BrindleView";
+    command.cSettingsFile = folder + "/BrindleView.ini";
+    command.cUri = uri;
+    command.fAnyCert = options.fAnyCertificate;
+    return true;
+}
+
+} // namespace
+
+int SetStorageFromInput(const ClientOptions& options) {
+    std::string folder;
+    AccountCommand command;
+    if (!StorageCommand(options, options.cSetStorage, folder, command))
+        return 1;
+    int nExit = SetStorageAccount(command, std::cin, stdout, stderr);
+    FileLock instance;
+    if (nExit == 0 && LockSingleInstance(folder, "BrindleView", instance) != 0)
+        std::printf("The BrindleView that is running uses it from its next start.\n");
+    return nExit;
+}
+
+int DeleteStorage(const ClientOptions& options) {
+    std::string folder;
+    AccountCommand command;
+    if (!StorageCommand(options, options.cDeleteStorage, folder, command))
+        return 1;
+    // A running client may relay through the account.
+    FileLock instance;
+    if (LockSingleInstance(folder, "BrindleView", instance) != 0) {
+        std::fprintf(stderr, "BrindleView: a running BrindleView uses %s; stop it first\n",
+                     folder.c_str());
+        return 1;
+    }
+    return DeleteStorageAccount(command, stdout, stderr);
+}
+
 bool ParseClientOptions(int argc, const char* const* argv, ClientOptions& options,
                         std::string& error) {
     for (int i = 1; i < argc; ++i) {
@@ -380,6 +432,12 @@ bool ParseClientOptions(int argc, const char* const* argv, ClientOptions& option
             ;
         else if (value("--connect", text))
             options.connect.push_back(text);
+        else if (value("--set-storage", text) || value("--delete-storage", text)) {
+            if (error.empty() && text.empty())
+                error = std::string(arg.substr(0, arg.find('='))) + " needs a URI";
+            (arg.starts_with("--set") ? options.cSetStorage : options.cDeleteStorage) = text;
+        } else if (arg == "--any-certificate")
+            options.fAnyCertificate = true;
         else
             error = "unknown option " + std::string(arg);
         if (!error.empty())
@@ -391,6 +449,8 @@ bool ParseClientOptions(int argc, const char* const* argv, ClientOptions& option
 std::string ClientUsage() {
     return "Usage: BrindleView [--headless] [--data-dir DIR] [--connect HOST:PORT]...\n"
            "                   [--password-file FILE]\n"
+           "       BrindleView --set-storage URI [--any-certificate] [--data-dir DIR]\n"
+           "       BrindleView --delete-storage URI [--data-dir DIR]\n"
            "       BrindleView --help | --version\n"
            "\n"
            "Connects to BrindleHost servers, stores the images they send under the save\n"
@@ -403,6 +463,10 @@ std::string ClientUsage() {
            "  --connect HOST:PORT  connect to this server (repeatable); servers marked for\n"
            "                       auto-connect are connected as well\n"
            "  --password-file FILE the password for servers that ask for one (first line)\n"
+           "  --set-storage URI    add or change the online storage account of URI; reads\n"
+           "                       the user name and the password from standard input\n"
+           "  --any-certificate    with --set-storage: accept any server certificate\n"
+           "  --delete-storage URI delete the online storage account of URI\n"
            "  --help, --version    print this text or the version and exit\n";
 }
 

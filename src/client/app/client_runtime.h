@@ -29,6 +29,10 @@ struct ClientOptions {
     std::string cDataDir;
     std::vector<std::string> connect; // "host:port" texts
     std::string cPasswordFile;
+    // Storage account commands.
+    std::string cSetStorage;    // --set-storage URI
+    std::string cDeleteStorage; // --delete-storage URI
+    bool fAnyCertificate = false;
 };
 
 // Reads the command line. Returns false with `error` set for an unknown
@@ -116,6 +120,12 @@ class ClientRuntime {
 // main, before any thread starts, so that every thread inherits the mask and
 // the signals wait for RunHeadlessClient's signalfd) and ignores SIGPIPE.
 void BlockStopSignals();
+
+// --set-storage (user name and password lines from standard input) and
+// --delete-storage: the storage account in BrindleView.ini. Deleting is
+// refused while a BrindleView uses the data folder. Return the exit code.
+int SetStorageFromInput(const ClientOptions& options);
+int DeleteStorage(const ClientOptions& options);
 
 // Runs until SIGINT, SIGTERM or SIGHUP; returns the exit code.
 int RunHeadlessClient(const ClientOptions& options);

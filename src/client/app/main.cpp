@@ -21,6 +21,10 @@ int main(int argc, char** argv) {
         std::printf("%s\n", brindle::ClientVersion().c_str());
         return 0;
     }
+    if (!options.cSetStorage.empty())
+        return brindle::SetStorageFromInput(options);
+    if (!options.cDeleteStorage.empty())
+        return brindle::DeleteStorage(options);
     if (options.fHeadless)
         return brindle::RunHeadlessClient(options);
     return brindle::RunWindowedClient(argc, argv, options);

@@ -76,6 +76,13 @@ uint32_t ParseHostOptions(int argc, const char* const* argv, HostOptions& option
             if (fMissing || ::inet_pton(AF_INET, value.c_str(), &addr) != 1)
                 return Fail(error, "--listen needs an IPv4 address such as 127.0.0.1");
             options.cListen = value;
+        } else if (OptionValue(arg, "--set-storage", argc, argv, i, value, fMissing) ||
+                   OptionValue(arg, "--delete-storage", argc, argv, i, value, fMissing)) {
+            if (fMissing || value.empty())
+                return Fail(error, std::string(arg.substr(0, arg.find('='))) + " needs a URI");
+            (arg.starts_with("--set") ? options.cSetStorage : options.cDeleteStorage) = value;
+        } else if (arg == "--any-certificate") {
+            options.fAnyCertificate = true;
         } else {
             return Fail(error, "unknown option: " + std::string(arg));
         }
@@ -87,6 +94,8 @@ std::string HostUsage() {
     return "Usage: BrindleHost [--headless] [--data-dir DIR] [--test-camera [N]]\n"
            "                   [--listen ADDRESS]\n"
            "       BrindleHost --set-password [--data-dir DIR]\n"
+           "       BrindleHost --set-storage URI [--any-certificate] [--data-dir DIR]\n"
+           "       BrindleHost --delete-storage URI [--data-dir DIR]\n"
            "\n"
            "Captures images from the cameras in use, keeps them in the image folder and\n"
            "sends them to the logged-in BrindleView client.\n"
@@ -99,6 +108,10 @@ std::string HostUsage() {
            "                     (default: every local address)\n"
            "  --set-password     read a password from standard input and store it\n"
            "                     (an empty line removes the password)\n"
+           "  --set-storage URI  add or change the online storage account of URI; reads\n"
+           "                     the user name and the password from standard input\n"
+           "  --any-certificate  with --set-storage: accept any server certificate\n"
+           "  --delete-storage URI  delete the online storage account of URI\n"
            "  --version          print the version\n"
            "  --help             print this text\n"
            "\n"

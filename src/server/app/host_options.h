@@ -16,6 +16,10 @@ struct HostOptions {
     std::string cDataDir;            // empty: <documents>/BrindleHost
     int nTestCameras = 0;            // --test-camera [N]
     std::string cListen = "0.0.0.0"; // --listen ADDRESS
+    // Storage account commands.
+    std::string cSetStorage;    // --set-storage URI
+    std::string cDeleteStorage; // --delete-storage URI
+    bool fAnyCertificate = false;
 };
 
 // Returns 0, or ERROR_INVALID_PARAMETER_CODE with a one-line `error` for an

@@ -8,6 +8,7 @@
 #include "server/capture/camera_control.h"
 #include "server/capture/camera_list.h"
 #include "storage/relay_worker.h"
+#include "storage/account_command.h"
 
 #include <chrono>
 #include <csignal>
@@ -182,6 +183,50 @@ int SetPasswordFromInput(const HostOptions& options) {
     if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0)
         std::printf("The BrindleHost that is running uses it from its next start.\n");
     return HOST_EXIT_OK;
+}
+
+// Storage account commands.
+
+namespace {
+
+AccountCommand StorageCommand(const HostOptions& options, const std::string& folder,
+                              const std::string& uri) {
+    AccountCommand command;
+    command.cProgram = "BrindleHost";
+    command.cSettingsFile = folder + "/" + SERVER_SETTINGS_FILE_NAME;
+    command.cUri = uri;
+    command.fAnyCert = options.fAnyCertificate;
+    command.fServer = true;
+    return command;
+}
+
+} // namespace
+
+int SetStorageFromInput(const HostOptions& options) {
+    std::string folder;
+    if (OpenFolder(options, folder) != 0)
+        return HOST_EXIT_ERROR;
+    int nExit = SetStorageAccount(StorageCommand(options, folder, options.cSetStorage), std::cin,
+                                  stdout, stderr);
+    FileLock instance;
+    if (nExit == HOST_EXIT_OK && LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0)
+        std::printf("The BrindleHost that is running uses it from its next start.\n");
+    return nExit;
+}
+
+int DeleteStorage(const HostOptions& options) {
+    std::string folder;
+    if (OpenFolder(options, folder) != 0)
+        return HOST_EXIT_ERROR;
+    // A running server may relay through the account.
+    FileLock instance;
+    if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0) {
+        std::fprintf(stderr, "BrindleHost: a running BrindleHost serves %s; stop it first\n",
+                     folder.c_str());
+        return HOST_EXIT_ERROR;
+    }
+    return DeleteStorageAccount(StorageCommand(options, folder, options.cDeleteStorage), stdout,
+                                stderr);
 }
 
 } // namespace brindle

@@ -19,6 +19,11 @@ int RunHeadless(const HostOptions& options);
 // Reads one line from standard input and stores it as the password.
 int SetPasswordFromInput(const HostOptions& options);
 
+// --set-storage and --delete-storage: the storage account of the settings
+// file. Deleting is refused while a BrindleHost serves the data folder.
+int SetStorageFromInput(const HostOptions& options);
+int DeleteStorage(const HostOptions& options);
+
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (and so in the
 // threads it starts later) and ignores SIGPIPE.
 void BlockStopSignals();

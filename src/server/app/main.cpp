@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
     }
     if (options.fSetPassword)
         return SetPasswordFromInput(options);
+    if (!options.cSetStorage.empty())
+        return SetStorageFromInput(options);
+    if (!options.cDeleteStorage.empty())
+        return DeleteStorage(options);
     if (!options.fHeadless)
         std::fprintf(stderr, "BrindleHost: the main window is not available yet; "
                              "running without a window, as with --headless.\n");
