@@ -1,6 +1,8 @@
 // The remote property dialog's logic: reading descriptions and updates,
 // and the requests that user actions make, on a clock the test moves.
 #include "client/connections/property_replica.h"
+#include "client/connections/property_request.h"
+#include "client/connections/reception.h"
 #include "common/little_endian.h"
 
 #include <gtest/gtest.h>
@@ -379,6 +381,29 @@ TEST(ReplicaBusy, CoverLastsUntilTheNextUpdateOrAMinute) {
     replica.Tick();
     EXPECT_FALSE(replica.Busy());
     EXPECT_EQ(host.busy, (std::vector<bool>{true, false, true, false}));
+}
+
+// The request names the camera the dialog was described for, wherever the
+// main window's selection has moved since.
+TEST(PropertyRequest, NamesTheDialogsCamera) {
+    ClientContext ctx;
+    ServerParams psp;
+    psp.cameras.resize(2);
+    psp.cameras[0].nCameraId = 3;
+    psp.cameras[1].nCameraId = 5;
+    psp.nCurrentCamera = 0;
+    EXPECT_FALSE(PostPropertyRequest(ctx, psp, 9, 6, 7, 42, 8, 70000, "x"));
+    EXPECT_EQ(psp.nPropertyRequest.load(), 0);
+    ASSERT_TRUE(PostPropertyRequest(ctx, psp, 5, 6, 7, 42, 8, 70000, "x"));
+    EXPECT_EQ(psp.nPropertyRequest.load(), 2);
+    std::vector<uint8_t> p = PropertyRequestPayload(5, psp.propertyRequest);
+    ASSERT_EQ(p.size(), 292u);
+    EXPECT_EQ(LoadLe32(p.data() + 4), 6u);
+    EXPECT_EQ(LoadLe32(p.data() + 8), 280u);
+    EXPECT_EQ(LoadLe32(p.data() + 12), 7u);
+    EXPECT_EQ(LoadLe32(p.data() + 16), 42u);
+    EXPECT_EQ(LoadLe32(p.data() + 24), 8u);
+    EXPECT_EQ(LoadLe32(p.data() + 28), 70000u);
 }
 
 } // namespace
