@@ -424,7 +424,10 @@ TEST_F(V4l2Scripted, ListsAndSetsControls) {
                CLASS_FLAGS),
          {},
          0},
-        {query(V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", -64, 64, 0), {}, 10},
+        {query(V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", -64, 64, 0,
+               V4L2_CTRL_FLAG_INACTIVE | V4L2_CTRL_FLAG_SLIDER),
+         {},
+         10},
         {query(V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "Power Line Frequency", 0, 2, 1),
          {"Disabled", "50 Hz", "60 Hz"},
          2},
@@ -455,6 +458,8 @@ TEST_F(V4l2Scripted, ListsAndSetsControls) {
     EXPECT_EQ(controls[0].type, ControlType::Integer);
     EXPECT_EQ(controls[0].nMinimum, -64);
     EXPECT_EQ(controls[0].nValue, 10);
+    EXPECT_EQ(controls[0].nFlags, uint32_t(V4L2_CTRL_FLAG_INACTIVE | V4L2_CTRL_FLAG_SLIDER));
+    EXPECT_EQ(controls[1].nFlags, 0u);
     EXPECT_EQ(controls[1].menu, (std::vector<std::string>{"Disabled", "50 Hz", "60 Hz"}));
     EXPECT_EQ(controls[1].nValue, 2);
     EXPECT_EQ(controls[2].menu, std::vector<std::string>(3));

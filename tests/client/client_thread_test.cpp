@@ -313,6 +313,32 @@ TEST_F(ClientThreadTest, EchoEveryTwoMinutesAndSilenceTearsDownAfterAMinute) {
     EXPECT_EQ(messages[0], "サーバ127.0.0.1から応答がないため切断・再接続します。");
 }
 
+// A property operation that changes nothing gets no answer; only the open
+// is waited for.
+TEST_F(ClientThreadTest, OnlyThePropertyOpenWaitsForAnAnswer) {
+    Connect();
+    GoOnline(test::ServerSettingsText({{"/dev/cam-a", "Cam_A"}}));
+    auto request = [&](int32_t nKind) {
+        {
+            std::lock_guard<std::mutex> guard(ctx.lock);
+            psp->propertyRequest.nKind = nKind;
+            psp->propertyRequest.anFields = {7, 42, 0, 8, 200};
+        }
+        psp->nPropertyRequest = 1;
+        ASSERT_TRUE(server.Expect(PT_PROPERTY));
+    };
+    request(6);
+    Sync(); // the request's pass is over before the clock moves
+    clock.Advance(60001);
+    Sync();
+    EXPECT_TRUE(host.Messages().empty());
+    EXPECT_EQ(psp->fOnline.load(), 1);
+    request(0);
+    Sync();
+    clock.Advance(60001);
+    ExpectReconnect();
+}
+
 TEST_F(ClientThreadTest, AnsweredEchoKeepsTheLink) {
     Connect();
     GoOnline(test::ServerSettingsText({{"/dev/cam-a", "Cam_A"}}));

@@ -10,6 +10,7 @@
 #include "support/wait_until.h"
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -44,6 +45,12 @@ class RecordingHost : public ConnectionHost {
         std::lock_guard<std::mutex> lock(lock_);
         return changes_;
     }
+    // The controls each camera offers its property dialog (none unless set).
+    std::shared_ptr<CameraControls> CameraControlsOf(int nIndex) override {
+        std::lock_guard<std::mutex> lock(lock_);
+        return nIndex >= 0 && size_t(nIndex) < controls.size() ? controls[size_t(nIndex)] : nullptr;
+    }
+    std::vector<std::shared_ptr<CameraControls>> controls;
 
   private:
     std::mutex lock_;

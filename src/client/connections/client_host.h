@@ -71,6 +71,12 @@ class ClientHost {
 
     // Closes the remote property dialog when one is open.
     virtual void ClosePropertyDialog() {}
+    // The link to `psp` went down: closes the remote property dialog only
+    // when it serves that server.
+    virtual void ClosePropertyDialogOf(ServerParams& psp) {
+        (void)psp;
+        ClosePropertyDialog();
+    }
 };
 
 } // namespace brindle

@@ -317,6 +317,7 @@ ClientLink::Next ClientLink::SendPendingRequest(bool& fSent) {
     fSent = true;
     int32_t nId = 0;
     std::vector<uint8_t> payload;
+    bool fAnswered = true;
     {
         // The program may fill the next request while this one goes out:
         // the fields are copied under the process-wide lock it writes under.
@@ -326,12 +327,16 @@ ClientLink::Next ClientLink::SendPendingRequest(bool& fSent) {
         if (nId != 0)
             payload = fProperty ? PropertyRequestPayload(nId, psp_.propertyRequest)
                                 : CameraRequestPayload(nId, psp_.cameraRequest);
+        // Of the property commands only the open is answered; an operation
+        // that changes nothing gets no update, which must not drop the link.
+        fAnswered = !fProperty || psp_.propertyRequest.nKind == 0;
     }
     if (nId != 0) {
         if (Send(fProperty ? PT_PROPERTY : PT_REQUEST, payload, false) != 0)
             return Next::Teardown; // the request stays pending for the next link
         LogRequest(psp_, fProperty, nIndex, nId);
-        SetAnswerClock();
+        if (fAnswered)
+            SetAnswerClock();
     }
     (fProperty ? psp_.nPropertyRequest : psp_.nCameraRequest) = 0;
     return Next::Continue;
@@ -454,7 +459,7 @@ ClientLink::Next ClientLink::OnReceiveError(uint32_t nError) {
 }
 
 void ClientLink::Teardown() {
-    host_.ClosePropertyDialog();
+    host_.ClosePropertyDialogOf(psp_);
     assembly_.FreePieces();
     DropSettingsFile(false);
     if (!fStorage_) {

@@ -4,6 +4,7 @@
 #include "server/capture/camera_entry.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brindle {
@@ -45,5 +46,41 @@ int StopCamera(CameraEntry& camera, CaptureReporter& reporter);
 // Starts every camera whose "Use" is on (at start-up).
 void StartCamerasInUse(std::vector<CameraEntry>& cameras, CaptureBackend& backend,
                        CaptureReporter& reporter);
+
+// One camera's own controls, as its property dialog works them. Calls come
+// from the GUI thread and from connection threads, one at a time (the
+// dialog's lock), so implementations need no lock of their own beyond what
+// the backend needs.
+class CameraControls {
+  public:
+    virtual ~CameraControls() = default;
+    // The camera's name, the dialog's title.
+    virtual std::string Name() const = 0;
+    // The controls with their current values and flags; 0 or a code.
+    virtual uint32_t List(std::vector<CaptureControl>& controls) = 0;
+    // Asks the device for a value; 0 or the device's refusal. The value the
+    // device took may differ: List tells.
+    virtual uint32_t Set(uint32_t nId, int32_t nValue) = 0;
+};
+
+// The controls of a device path reached through a backend (not owned; it
+// must outlive this object).
+class BackendCameraControls : public CameraControls {
+  public:
+    BackendCameraControls(CaptureBackend& backend, std::string devicePath, std::string name)
+        : backend_(backend), devicePath_(std::move(devicePath)), name_(std::move(name)) {}
+    std::string Name() const override { return name_; }
+    uint32_t List(std::vector<CaptureControl>& controls) override {
+        return backend_.ListControls(devicePath_, controls);
+    }
+    uint32_t Set(uint32_t nId, int32_t nValue) override {
+        return backend_.SetControl(devicePath_, nId, nValue);
+    }
+
+  private:
+    CaptureBackend& backend_;
+    std::string devicePath_;
+    std::string name_;
+};
 
 } // namespace brindle

@@ -51,6 +51,13 @@ struct CaptureDeviceInfo {
 // A control of the device's own property dialog.
 enum class ControlType { Integer, Boolean, Menu, Button };
 
+// Control flags, with the values of the V4L2 control flags they carry.
+inline constexpr uint32_t CONTROL_FLAG_DISABLED = 0x0001;
+inline constexpr uint32_t CONTROL_FLAG_GRABBED = 0x0002;
+inline constexpr uint32_t CONTROL_FLAG_READ_ONLY = 0x0004;
+inline constexpr uint32_t CONTROL_FLAG_INACTIVE = 0x0010;
+inline constexpr uint32_t CONTROL_FLAG_WRITE_ONLY = 0x0040;
+
 struct CaptureControl {
     uint32_t nId = 0;
     std::string className; // the tab the control appears on
@@ -64,6 +71,7 @@ struct CaptureControl {
     // Menu entries for the values nMinimum..nMaximum; an empty text marks a
     // value the device skips.
     std::vector<std::string> menu;
+    uint32_t nFlags = 0; // CONTROL_FLAG_* bits
 };
 
 // A running capture. Destroying it stops the device and releases it.

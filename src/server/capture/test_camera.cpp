@@ -152,7 +152,8 @@ std::vector<CaptureControl> TestCameraScene::Controls() const {
                    1,
                    128,
                    state.nBrightness,
-                   {}};
+                   {},
+                   0};
     controls[1] = {TEST_CONTROL_SHOW_TIME,
                    "User Controls",
                    "Show Time",
@@ -162,7 +163,8 @@ std::vector<CaptureControl> TestCameraScene::Controls() const {
                    1,
                    1,
                    state.fShowTime,
-                   {}};
+                   {},
+                   0};
     controls[2] = {TEST_CONTROL_PATTERN,
                    "Camera Controls",
                    "Pattern",
@@ -172,7 +174,8 @@ std::vector<CaptureControl> TestCameraScene::Controls() const {
                    1,
                    0,
                    state.nPattern,
-                   {"Bars", "Gradient", "Checker"}};
+                   {"Bars", "Gradient", "Checker"},
+                   0};
     return controls;
 }
 

@@ -384,6 +384,7 @@ CaptureControl ReadControl(V4l2Io& io, int fd, const v4l2_queryctrl& query, Cont
     control.nMaximum = query.maximum;
     control.nStep = query.step;
     control.nDefault = query.default_value;
+    control.nFlags = query.flags;
     if (type == ControlType::Menu)
         control.menu = ReadMenu(io, fd, query);
     v4l2_control value{};

@@ -32,10 +32,13 @@ void Wake(int fd) {
 } // namespace
 
 ConnectionManager::ConnectionManager(ServerContext& context, std::string cBindAddress)
-    : context_(context), cBindAddress_(std::move(cBindAddress)), pacer_(context.clock) {}
+    : context_(context), cBindAddress_(std::move(cBindAddress)), pacer_(context.clock) {
+    context_.property.SetWaker([this] { NotifyWork(); });
+}
 
 ConnectionManager::~ConnectionManager() {
     StopAll();
+    context_.property.SetWaker(nullptr);
 }
 
 // --- records and threads ---

@@ -3,6 +3,7 @@
 #include "common/error_codes.h"
 #include "server/connections/connection_thread.h"
 #include "common/little_endian.h"
+#include "common/log.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,11 +14,6 @@ namespace brindle {
 namespace {
 
 constexpr uint32_t RESULT_PAYLOAD_SIZE = 8;
-// A property description without a dialog: the count alone (L = 2). The
-// declared payload is L + 291 bytes, as clients expect.
-constexpr uint32_t PROPERTY_EMPTY_LENGTH = 2;
-constexpr uint32_t PROPERTY_DECLARED_EXTRA = 291;
-constexpr uint32_t PROPERTY_COMMAND_OPEN = 0;
 
 } // namespace
 
@@ -75,17 +71,36 @@ uint32_t ConnectionThread::ApplyRequest(const CameraRequest& request) {
     return 0;
 }
 
-// Until the camera's own dialog can be remoted, an open command gets the
-// answer of a dialog that did not appear; the other commands need a dialog
-// and are ignored.
+// Command 0 opens (or reopens) the camera's dialog and answers with its
+// description; the others operate it and get no answer. A camera outside
+// the list, or one without controls, gets an empty description.
 bool ConnectionThread::HandleProperty() {
     std::span<const uint8_t> payload = Payload();
-    if (payload.size() < 8 || LoadLe32(payload.data() + 4) != PROPERTY_COMMAND_OPEN)
+    if (payload.size() < 8)
         return true;
-    std::vector<uint8_t> reply(PROPERTY_EMPTY_LENGTH + PROPERTY_DECLARED_EXTRA, 0);
-    std::memcpy(reply.data(), payload.data(), 4);
-    StoreLe32(reply.data() + 8, PROPERTY_EMPTY_LENGTH);
+    if (LoadLe32(payload.data() + 4) != PROPERTY_OPEN) {
+        ctx_.property.Command(payload);
+        return true;
+    }
+    int32_t nCamera = static_cast<int32_t>(LoadLe32(payload.data()));
+    std::shared_ptr<CameraControls> device;
+    if (nCamera >= 1 && nCamera <= ctx_.host.CameraCount())
+        device = ctx_.host.CameraControlsOf(nCamera - 1);
+    std::vector<uint8_t> reply = ctx_.property.Open(nCamera, device, ctx_.PacketMax(), &rec_);
     return Reply(PT_PROPERTY, reply);
+}
+
+// Sent without the codec's own log line: the line below says more.
+bool ConnectionThread::SendPropertyUpdate() {
+    PropertyRemote::Update update;
+    if (!ctx_.property.TakeUpdate(update))
+        return true;
+    if (update.nKind == PROPERTY_UPDATE_CLOSED)
+        LogWrite("%sへカメラ%dプロパティクローズ送信\r\n", rec_.cPeerName.c_str(), update.nCamera);
+    else
+        LogWrite("%sへカメラ%dプロパティ更新%u件送信\r\n", rec_.cPeerName.c_str(), update.nCamera,
+                 update.nItems);
+    return Reply(PT_PROPERTY, update.payload, false);
 }
 
 } // namespace brindle

@@ -93,6 +93,9 @@ bool ConnectionThread::Pass() {
     if (StopRequested())
         return false;
     if (LoggedIn()) {
+        // A property update goes out before any image.
+        if (!SendPropertyUpdate())
+            return false;
         bool fImages = false;
         {
             std::lock_guard<std::mutex> lock(ctx_.shared.mainLock);
@@ -216,6 +219,7 @@ bool ConnectionThread::Dispatch(uint16_t nType, uint32_t nRelayValue) {
 }
 
 void ConnectionThread::EndConversation() {
+    ctx_.property.ConversationEnded(&rec_);
     std::vector<uint8_t>().swap(packet_);
     std::vector<uint8_t>().swap(send_);
     std::vector<uint8_t>().swap(pieces_);

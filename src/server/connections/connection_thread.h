@@ -47,6 +47,7 @@ class ConnectionThread {
     bool HandleRequest();
     uint32_t ApplyRequest(const CameraRequest& request);
     bool HandleProperty();
+    bool SendPropertyUpdate();
     bool Reply(uint16_t nType, std::span<const uint8_t> payload, bool fLog = true);
     bool ReplyResult(uint16_t nType, uint32_t nCode);
 

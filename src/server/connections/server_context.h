@@ -8,8 +8,10 @@
 #include "protocol/sleeper.h"
 #include "server/capture/send_queue.h"
 #include "server/connections/camera_request.h"
+#include "server/connections/property_remote.h"
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -51,6 +53,9 @@ class ConnectionHost : public ConnectionDisplay {
     // stores its values, writes the camera's keys with "Crypt" and "NoSleep",
     // and restarts the capture first when fRestart is set.
     virtual void CameraSettingsChanged(int nIndex, const CameraRequest& request, bool fRestart) = 0;
+    // The own controls of camera nIndex (from 0), for its remote property
+    // dialog; null when it has none to offer.
+    virtual std::shared_ptr<CameraControls> CameraControlsOf(int /*nIndex*/) { return nullptr; }
 };
 
 // Limits of the "Packet" setting.
@@ -84,6 +89,9 @@ class ServerContext {
     // by the program and by a client's settings request.
     std::atomic<int> nCrypt{0};
     std::atomic<bool> fNoSleep{false};
+
+    // The one remote property dialog of the server.
+    PropertyRemote property;
 
     void SetPassword(const ServerPassword& password) {
         std::lock_guard<std::mutex> lock(passwordLock_);
