@@ -28,6 +28,8 @@ lighttpd-mod-webdav
 lighttpd-mod-openssl
 apache2-utils
 fonts-dejavu-core
+xvfb
+fonts-ipafont-gothic
 "
 
 missing=""
