@@ -201,7 +201,42 @@ through online storage</translation>
         <translation>Exit</translation>
     </message>
     <message>
-        <location filename="../src/server/app/main_window.cpp" line="+82"/>
+        <location filename="../src/server/app/main_window.cpp" line="+65"/>
+        <source>なし</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>トリプルDES</source>
+        <translation>Triple DES</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>112ビット２キーDES</source>
+        <translation>112-bit two-key DES</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>128ビットAES</source>
+        <translation>128-bit AES</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>192ビットAES</source>
+        <translation>192-bit AES</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>256ビットAES</source>
+        <translation>256-bit AES</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>RC2ブロック</source>
+        <translation>RC2 block</translation>
+    </message>
+    <message>
+        <location line="+21"/>
         <source>と接続中</source>
         <translation> connecting</translation>
     </message>
@@ -221,7 +256,7 @@ through online storage</translation>
         <translation> disconnected</translation>
     </message>
     <message>
-        <location line="+116"/>
+        <location line="+115"/>
         <source>カメラ情報を格納するメモリ確保に失敗しました!</source>
         <translation>Could not allocate memory for the camera information!</translation>
     </message>
@@ -231,7 +266,7 @@ through online storage</translation>
         <translation>The image folder path is too long (at most %1 bytes).</translation>
     </message>
     <message>
-        <location line="+21"/>
+        <location line="+23"/>
         <source>設定ファイル%1に書き込めません(0x%2)</source>
         <translation>Cannot write the settings file %1 (0x%2)</translation>
     </message>
@@ -246,12 +281,12 @@ through online storage</translation>
         <translation>Clear the log?</translation>
     </message>
     <message>
-        <location line="+16"/>
+        <location line="+17"/>
         <source>終了しますか?</source>
         <translation>Exit?</translation>
     </message>
     <message>
-        <location line="+32"/>
+        <location line="+40"/>
         <source>開く(&amp;O)</source>
         <translation>&amp;Open</translation>
     </message>
@@ -271,14 +306,14 @@ through online storage</translation>
         <translation>Camera #&amp;%1 %2</translation>
     </message>
     <message>
-        <location line="+123"/>
+        <location line="+125"/>
         <source>保存フォルダ %1
 が見つかりません。作成しますか?</source>
         <translation>Image folder %1
 not found. Create it?</translation>
     </message>
     <message>
-        <location filename="../src/server/app/window_run.cpp" line="+65"/>
+        <location filename="../src/server/app/window_run.cpp" line="+70"/>
         <source>ウインドウを作成できませんでした。実行を中止します!</source>
         <translation>Could not create the window. The program stops!</translation>
     </message>

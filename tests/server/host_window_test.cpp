@@ -87,6 +87,10 @@ class HostWindowTest : public ::testing::Test {
             if (tellHook)
                 tellHook();
         };
+        options.openLog = [this](const QString& path) {
+            opened.push_back(path);
+            return true;
+        };
         options.fTray = false;
         options.fTimer = false;
         window = std::make_unique<HostMainWindow>(options);
@@ -123,6 +127,7 @@ class HostWindowTest : public ::testing::Test {
     std::vector<QString> questions;
     std::vector<QString> told;
     std::function<void()> tellHook;
+    std::vector<QString> opened;
 };
 
 // Every enabling rule in one table: what the user did, and which controls
@@ -324,6 +329,30 @@ TEST_F(HostWindowTest, FontAndFolderChoices) {
     Click(1013);
     EXPECT_EQ(Key(Ini(), "Settings", "Folder"), dir.File("images"));
     EXPECT_EQ(Find<QLineEdit>(1001)->text().toStdString(), dir.File("images"));
+}
+
+// "ログを表示" flushes the log and opens it; a log that cannot be opened
+// is reported with its path. "ログを消去" asks first.
+TEST_F(HostWindowTest, LogButtons) {
+    Open();
+    LogWrite("marker line\r\n");
+    Click(1033);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toStdString(), dir.File("BrindleHost.log"));
+    EXPECT_NE(ReadFileText(dir.File("BrindleHost.log")).find("marker line"), std::string::npos);
+    answer = IDNO;
+    Click(1034);
+    EXPECT_EQ(questions.back(), "ログを消去しますか?");
+    EXPECT_FALSE(ReadFileText(dir.File("BrindleHost.log")).empty());
+    answer = IDYES;
+    Click(1034);
+    EXPECT_TRUE(ReadFileText(dir.File("BrindleHost.log")).empty());
+
+    std::filesystem::remove(dir.File("BrindleHost.log"));
+    Click(1033);
+    EXPECT_EQ(opened.size(), 1u);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].contains(QString::fromStdString(dir.File("BrindleHost.log"))));
 }
 
 // A missing image folder is offered for creation at start.

@@ -60,6 +60,17 @@ void SetBackground(QWidget* widget, const QColor& colour) {
     widget->setPalette(palette);
 }
 
+// The cipher names as the image cipher gives them, for translation.
+[[maybe_unused]] constexpr const char* CIPHER_NAMES[] = {
+    QT_TRANSLATE_NOOP("HostMainWindow", "なし"),
+    QT_TRANSLATE_NOOP("HostMainWindow", "トリプルDES"),
+    QT_TRANSLATE_NOOP("HostMainWindow", "112ビット２キーDES"),
+    QT_TRANSLATE_NOOP("HostMainWindow", "128ビットAES"),
+    QT_TRANSLATE_NOOP("HostMainWindow", "192ビットAES"),
+    QT_TRANSLATE_NOOP("HostMainWindow", "256ビットAES"),
+    QT_TRANSLATE_NOOP("HostMainWindow", "RC2ブロック"),
+};
+
 QIcon ProgramIcon() {
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
@@ -122,7 +133,7 @@ QWidget* HostMainWindow::Control(int id) const {
 
 void HostMainWindow::SetUpControls() {
     for (int i = 0; i <= 8; ++i)
-        ui_->cryptBox->addItem(QString::fromUtf8(ImageCipherName(i)));
+        ui_->cryptBox->addItem(QCoreApplication::translate("HostMainWindow", ImageCipherName(i)));
     for (int i = 0; i <= 9; ++i)
         ui_->sensitivityBox->addItem(QString::number(i));
     const QRegularExpression digits(QStringLiteral("[0-9]{0,%1}").arg(NUMBER_DIGITS_MAX));
