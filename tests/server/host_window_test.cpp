@@ -406,6 +406,22 @@ TEST_F(HostWindowTest, TrayMenuAndViewerItems) {
     about->close();
 }
 
+// The viewer's live mode shows the frame cycle's stamped picture.
+TEST_F(HostWindowTest, ViewerShowsLivePictures) {
+    Open("[Settings]\r\nPort=0\r\n[scripted:0]\r\nUse=Yes\r\nCycle=1\r\nTime=1\r\n");
+    Click(9044);
+    ImageViewerWindow* viewer = window->ViewerWindow(0);
+    ASSERT_NE(viewer, nullptr);
+    viewer->RunCommand(CMD_LIVE);
+    ASSERT_TRUE(window->WantsLiveFrame(0));
+    for (int i = 0; i < 3 && viewer->ShownImage().isNull(); ++i) {
+        clock.Advance(1100);
+        window->TimerTick();
+        viewer->Tick();
+    }
+    EXPECT_EQ(viewer->ShownImage().size(), QSize(64, 48));
+}
+
 TEST_F(HostWindowTest, PreviewShowsTheStampedPictureAndCloseHidesIt) {
     Open("[Settings]\r\nPort=0\r\n[scripted:0]\r\nUse=Yes\r\nPreview=Yes\r\nTime=1\r\n");
     window->PreviewTick();

@@ -38,15 +38,12 @@ int RunWindowed(const HostOptions& options, int& argc, char** argv) {
     InstallTranslations(app);
 
     std::string folder;
-    if (uint32_t err = OpenDataFolder(SERVER_PROGRAM_FOLDER, options.cDataDir, folder)) {
-        std::fprintf(stderr, "BrindleHost: cannot open the data folder (error 0x%08X)\n", err);
-        return HOST_EXIT_ERROR;
-    }
     FileLock instance;
-    if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0) {
+    if (int nExit = OpenAndLockDataFolder(options, folder, instance); nExit != HOST_EXIT_OK) {
         // The first instance shows itself; this one ends.
-        SingleInstance(SINGLE_INSTANCE_HOST, folder).NotifyRunning();
-        return HOST_EXIT_RUNNING;
+        if (nExit == HOST_EXIT_RUNNING)
+            SingleInstance(SINGLE_INSTANCE_HOST, folder).NotifyRunning();
+        return nExit;
     }
     SingleInstance single(SINGLE_INSTANCE_HOST, folder);
     if (uint32_t err = single.Listen())
@@ -56,10 +53,7 @@ int RunWindowed(const HostOptions& options, int& argc, char** argv) {
     LogOpen(folder + "/" + SERVER_LOG_FILE_NAME);
     std::unique_ptr<Power> power = CreateSystemPower();
     HostWindowOptions windowOptions;
-    windowOptions.runtime.cDataFolder = folder;
-    windowOptions.runtime.cBindAddress = options.cListen;
-    windowOptions.runtime.nTestCameras = options.nTestCameras;
-    windowOptions.runtime.pPower = power.get();
+    windowOptions.runtime = MakeRuntimeOptions(options, folder, power.get());
     int nExit = HOST_EXIT_OK;
     std::unique_ptr<HostMainWindow> window;
     try {
