@@ -355,6 +355,26 @@ TEST_F(HostWindowTest, LogButtons) {
     EXPECT_TRUE(told[0].contains(QString::fromStdString(dir.File("BrindleHost.log"))));
 }
 
+// A stamp font that does not parse: the default font, one log line naming
+// the camera, the key as it was. A settings write that fails is shown.
+TEST_F(HostWindowTest, BadFontAndFailedWrite) {
+    Open("[Settings]\r\nPort=0\r\n[scripted:0]\r\nFont=12,bold\r\n");
+    LogFlush();
+    const std::string log = ReadFileText(dir.File("BrindleHost.log"));
+    EXPECT_NE(log.find("Bench Cam"), std::string::npos);
+    EXPECT_NE(log.find("12,bold"), std::string::npos);
+    EXPECT_EQ(Key(Ini(), "scripted:0", "Font"), "12,bold");
+    EXPECT_EQ(window->Runtime().Cameras()[0].settings.fFont, 0);
+
+    // The settings file turned into a folder: no write can succeed.
+    std::filesystem::remove(Ini());
+    std::filesystem::create_directory(Ini());
+    Type(1003, "50");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].contains(QString::fromStdString(Ini()))) << told[0].toStdString();
+    EXPECT_EQ(window->Runtime().Cameras()[0].settings.nQuality, 50);
+}
+
 // A missing image folder is offered for creation at start.
 TEST_F(HostWindowTest, MissingImageFolderIsOffered) {
     const std::string folder = dir.File("later/images");
