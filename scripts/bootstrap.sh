@@ -29,6 +29,8 @@ lighttpd-mod-openssl
 libexpat1-dev
 apache2-utils
 fonts-dejavu-core
+xvfb
+fonts-ipafont-gothic
 "
 
 missing=""

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo: BrindleHost with its test camera, capturing, sending and saving
-# every second, and BrindleView connected to it, both without windows, each
-# with its own data folder under build/demo. Runs until Ctrl-C.
+# every second, and BrindleView connected to it, each with its own data
+# folder under build/demo. On a display BrindleHost opens its window (in the
+# tray when the desktop has one); without one both run headless. Runs until
+# Ctrl-C.
 #
 #   make demo                 or   scripts/demo.sh
 #   DEMO_PORT=23456 PRESET=dev     (the defaults)
@@ -39,7 +41,12 @@ stop() {
 }
 trap stop INT TERM
 
-"$HOST_PROGRAM" --headless --data-dir "$DEMO/host" --test-camera --listen 127.0.0.1 &
+HOST_MODE="--headless"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    HOST_MODE=""
+fi
+# shellcheck disable=SC2086
+"$HOST_PROGRAM" $HOST_MODE --data-dir "$DEMO/host" --test-camera --listen 127.0.0.1 &
 HOST_PID=$!
 for _ in $(seq 1 100); do
     if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then

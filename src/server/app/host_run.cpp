@@ -119,14 +119,31 @@ void BlockStopSignals() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-int RunHeadless(const HostOptions& options) {
-    std::string folder;
+int OpenAndLockDataFolder(const HostOptions& options, std::string& folder, FileLock& instance) {
     if (OpenFolder(options, folder) != 0)
         return HOST_EXIT_ERROR;
-    FileLock instance;
-    if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0) {
-        std::fprintf(stderr, "BrindleHost: another BrindleHost serves %s\n", folder.c_str());
+    if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0)
         return HOST_EXIT_RUNNING;
+    return HOST_EXIT_OK;
+}
+
+RuntimeOptions MakeRuntimeOptions(const HostOptions& options, const std::string& folder,
+                                  Power* power) {
+    RuntimeOptions runtimeOptions;
+    runtimeOptions.cDataFolder = folder;
+    runtimeOptions.cBindAddress = options.cListen;
+    runtimeOptions.nTestCameras = options.nTestCameras;
+    runtimeOptions.pPower = power;
+    return runtimeOptions;
+}
+
+int RunHeadless(const HostOptions& options) {
+    std::string folder;
+    FileLock instance;
+    if (int nExit = OpenAndLockDataFolder(options, folder, instance); nExit != HOST_EXIT_OK) {
+        if (nExit == HOST_EXIT_RUNNING)
+            std::fprintf(stderr, "BrindleHost: another BrindleHost serves %s\n", folder.c_str());
+        return nExit;
     }
     sigset_t set = StopSignals();
     int nSignalFd = ::signalfd(-1, &set, SFD_CLOEXEC);
@@ -137,11 +154,7 @@ int RunHeadless(const HostOptions& options) {
     LogOpen(folder + "/" + SERVER_LOG_FILE_NAME);
     std::unique_ptr<Power> power = CreateSystemPower();
     HeadlessServerHost host;
-    RuntimeOptions runtimeOptions;
-    runtimeOptions.cDataFolder = folder;
-    runtimeOptions.cBindAddress = options.cListen;
-    runtimeOptions.nTestCameras = options.nTestCameras;
-    runtimeOptions.pPower = power.get();
+    RuntimeOptions runtimeOptions = MakeRuntimeOptions(options, folder, power.get());
     runtimeOptions.pHost = &host;
     int nExit = HOST_EXIT_OK;
     {

@@ -1,7 +1,11 @@
 // What BrindleHost does once its command line is read.
 #pragma once
 
+#include "platform/file_lock.h"
 #include "server/app/host_options.h"
+#include "server/app/server_runtime.h"
+
+#include <string>
 
 namespace brindle {
 
@@ -9,6 +13,15 @@ namespace brindle {
 inline constexpr int HOST_EXIT_OK = 0;
 inline constexpr int HOST_EXIT_ERROR = 1;
 inline constexpr int HOST_EXIT_RUNNING = 2; // another instance serves the data folder
+
+// What both modes do first: opens the data folder (reporting a failure on
+// standard error) and takes its instance lock. Returns HOST_EXIT_OK,
+// HOST_EXIT_ERROR, or HOST_EXIT_RUNNING when another BrindleHost holds it.
+int OpenAndLockDataFolder(const HostOptions& options, std::string& folder, FileLock& instance);
+
+// The runtime's options for the command line and the data folder.
+RuntimeOptions MakeRuntimeOptions(const HostOptions& options, const std::string& folder,
+                                  Power* power);
 
 // Runs the server without a window until SIGINT, SIGTERM or SIGHUP, which
 // must be blocked in every thread before any thread starts (see

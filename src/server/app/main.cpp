@@ -1,6 +1,7 @@
 // BrindleHost: the camera server.
 #include "server/app/host_options.h"
 #include "server/app/host_run.h"
+#include "server/app/window_run.h"
 
 #include <QGuiApplication>
 
@@ -30,9 +31,14 @@ int main(int argc, char** argv) {
         return SetStorageFromInput(options);
     if (!options.cDeleteStorage.empty())
         return DeleteStorage(options);
-    if (!options.fHeadless)
-        std::fprintf(stderr, "BrindleHost: the main window is not available yet; "
-                             "running without a window, as with --headless.\n");
+    if (!options.fHeadless) {
+        if (!DisplayAvailable()) {
+            std::fprintf(stderr, "BrindleHost: no display to show the window on; "
+                                 "run with --headless to serve without a window.\n");
+            return HOST_EXIT_ERROR;
+        }
+        return RunWindowed(options, argc, argv);
+    }
     // The time stamp is drawn with QPainter, which needs a GUI application;
     // without a window the offscreen platform serves.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)

@@ -51,14 +51,22 @@ void ServerRuntime::ProcessEvents() {
         PublishViews();
 }
 
-// A client changed a camera's settings: take them, restart the capture
-// when asked, start it when it should run (this also retries a camera that
-// failed to start), and write the keys.
+// A client changed a camera's settings: take them as the window takes its
+// own edits, write "Crypt" and "NoSleep" too, and tell the window.
 void ServerRuntime::ApplyChange(const PendingChange& change) {
-    CameraEntry& camera = cameras_[static_cast<size_t>(change.nIndex)];
+    ApplyRequest(change.nIndex, change.request, change.fRestart);
+    WriteCryptAndNoSleep(cSettingsFile_, static_cast<uint32_t>(context_->nCrypt.load()),
+                         context_->fNoSleep.load());
+    host_.CameraSettingsApplied(change.nIndex);
+}
+
+// Take a camera's new settings, restart the capture when asked or when use,
+// preview or format changed, start it when it should run (this also retries
+// a camera that failed to start), and write the keys.
+uint32_t ServerRuntime::ApplyRequest(int nIndex, const CameraRequest& r, bool fRestartAsked) {
+    CameraEntry& camera = cameras_[static_cast<size_t>(nIndex)];
     CameraSettings& s = camera.settings;
-    const CameraRequest& r = change.request;
-    bool fRestart = change.fRestart || s.fUse != ((r.nOptions & REQUEST_USE) != 0) ||
+    bool fRestart = fRestartAsked || s.fUse != ((r.nOptions & REQUEST_USE) != 0) ||
                     s.fPreview != ((r.nOptions & REQUEST_PREVIEW) != 0) ||
                     s.nFormat != static_cast<int>(r.nFormat);
     s.fUse = (r.nOptions & REQUEST_USE) != 0;
@@ -81,10 +89,7 @@ void ServerRuntime::ApplyChange(const PendingChange& change) {
         StopCamera(camera, bridge_);
     if (s.fUse && !camera.capture.fRunning)
         StartCamera(camera, *backend_, bridge_);
-    SaveCameraSettings(s, cSettingsFile_);
-    WriteCryptAndNoSleep(cSettingsFile_, static_cast<uint32_t>(context_->nCrypt.load()),
-                         context_->fNoSleep.load());
-    host_.CameraSettingsApplied(change.nIndex);
+    return SaveCameraSettings(s, cSettingsFile_);
 }
 
 // 30 s after an automatic resume the cameras in use are started afresh:

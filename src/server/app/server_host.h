@@ -37,6 +37,13 @@ class ServerHost {
     // controls when that camera is the selected one.
     virtual void CameraSettingsApplied(int nCamera) { (void)nCamera; }
 
+    // The image folder does not exist: true creates it. Asked once, at
+    // start-up; the default declines.
+    virtual bool AskCreateImageFolder(const std::string& folder) {
+        (void)folder;
+        return false;
+    }
+
     // --- Frame cycle (runtime thread, during Tick) ---
 
     // "検出" and "保存": a change was detected, an image was saved.

@@ -14,6 +14,7 @@
 #include "server/capture/stamp_font.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace brindle {
@@ -83,16 +84,24 @@ uint32_t ServerRuntime::Start() {
     return 0;
 }
 
-// Without anyone to ask, only the image folder that is the data folder
-// itself is created; another one may be a disk that is not mounted.
+// The image folder that is the data folder itself is created; another one
+// may be a disk that is not mounted, so the host is asked first (the
+// headless program has nobody to ask and declines).
 void ServerRuntime::EnsureImageFolder() {
     struct stat st {};
     if (::stat(settings_.cFolder.c_str(), &st) == 0)
         return;
-    if (settings_.cFolder == options_.cDataFolder)
+    if (settings_.cFolder == options_.cDataFolder) {
         ::mkdir(settings_.cFolder.c_str(), 0700);
-    else
+    } else if (host_.AskCreateImageFolder(settings_.cFolder)) {
+        std::error_code ec;
+        std::filesystem::create_directories(settings_.cFolder, ec);
+        if (ec)
+            LogWrite("保存フォルダ%sを作成できません(%s)\r\n", settings_.cFolder.c_str(),
+                     ec.message().c_str());
+    } else {
         LogWrite("保存フォルダ%sが見つかりません\r\n", settings_.cFolder.c_str());
+    }
 }
 
 void ServerRuntime::OpenListener() {

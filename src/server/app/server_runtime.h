@@ -24,6 +24,8 @@
 #include "server/capture/v4l2_backend.h"
 #include "server/connections/connection_manager.h"
 
+#include <QImage>
+
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -40,15 +42,18 @@ inline constexpr uint32_t LISTENER_RETRY_MS = 5000;
 inline constexpr uint32_t KEEP_AWAKE_RENEW_MS = 30000;
 
 struct RuntimeOptions {
-    std::string cDataFolder;               // exists; the caller holds its instance lock
-    std::string cBindAddress = "0.0.0.0";  // where the listener binds
-    int nTestCameras = 0;                  // test-pattern cameras offered besides real ones
-    bool fRealCameras = true;              // look for V4L2 cameras
-    CaptureBackend* pBackend = nullptr;    // replaces both of the above (tests)
-    const Clock* pClock = nullptr;         // null: the system clocks
-    Power* pPower = nullptr;               // null: nothing is asked of the system
-    ServerHost* pHost = nullptr;           // null: camera failures go to the log, nothing is shown
+    std::string cDataFolder;              // exists; the caller holds its instance lock
+    std::string cBindAddress = "0.0.0.0"; // where the listener binds
+    int nTestCameras = 0;                 // test-pattern cameras offered besides real ones
+    bool fRealCameras = true;             // look for V4L2 cameras
+    CaptureBackend* pBackend = nullptr;   // replaces both of the above (tests)
+    const Clock* pClock = nullptr;        // null: the system clocks
+    Power* pPower = nullptr;              // null: nothing is asked of the system
+    ServerHost* pHost = nullptr;          // null: camera failures go to the log, nothing is shown
 };
+
+// The request form of a camera's settings, as the window hands its edits in.
+CameraRequest CameraRequestOf(const CameraSettings& settings);
 
 class ServerRuntime : public ConnectionHost, public PowerEvents {
   public:
@@ -101,6 +106,39 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     uint32_t PacketMax() const { return context_->PacketMax(); }
     const std::vector<ViewerEntry>& Viewers() const { return viewers_; }
 
+    // --- What the main window changes (the runtime's thread, after Start) ---
+    // Each writes its keys to the settings file and returns 0 or the code
+    // of the failed write; the value is in force either way.
+
+    // The viewer entry of camera nCamera (from 0), null when there is none.
+    ViewerEntry* Viewer(int nCamera);
+    // Takes a camera's settings as edited in the window: the side effects of
+    // a client's request (start, stop or restart the capture), then every
+    // per-camera key. A font text that does not parse leaves the font.
+    uint32_t EditCamera(int nCamera, const CameraRequest& request);
+    // Replaces the stamp font of camera nCamera ("Font" text; empty for the
+    // default) and writes "Font". ERROR_INVALID_PARAMETER_CODE when the text
+    // does not parse.
+    uint32_t SetCameraFont(int nCamera, const std::string& fontText);
+    // "Port": written, and the listener reopened when it changed. Values
+    // outside 1-65535 are ERROR_INVALID_PARAMETER_CODE.
+    uint32_t SetPort(uint32_t nPort);
+    // "Folder": at most FOLDER_TEXT_MAX bytes (longer is
+    // ERROR_INVALID_PARAMETER_CODE and nothing changes).
+    uint32_t SetImageFolder(const std::string& folder);
+    uint32_t SetCrypt(uint32_t nCrypt);
+    uint32_t SetNoSleep(bool fNoSleep);
+    // The connection password, with the time it was set. Nothing is written
+    // when it is the password in force.
+    uint32_t SetPassword(const std::string& password, uint64_t nStamp);
+    // "Left" and "Top".
+    uint32_t SavePlacement(int32_t nLeft, int32_t nTop);
+    // The preview picture of a running camera: its newest frame stamped
+    // with the current time. Returns 0 or ComposePreview's code.
+    uint32_t ComposePreviewOf(int nCamera, QImage& picture);
+    // The state the connections last reported (CONNECTION_IDLE ...).
+    int32_t ConnectionStatus() const;
+
   private:
     struct PendingChange {
         int nIndex = 0;
@@ -114,6 +152,7 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     void PublishViews();
     void ProcessEvents();
     void ApplyChange(const PendingChange& change);
+    uint32_t ApplyRequest(int nIndex, const CameraRequest& request, bool fRestart);
     void CheckResume(uint32_t nNow);
     void RunFrameCycles();
     void CheckListener(uint32_t nNow);

@@ -76,4 +76,14 @@ uint32_t WritePassword(const std::string& file, const std::string& password, uin
                             text);
 }
 
+uint32_t WriteServerNumber(const std::string& file, const char* pcKey, uint32_t nFlags,
+                           uint32_t nValue) {
+    return SettingWriteNumber(Key(file, pcKey, nFlags, nullptr, nullptr), nValue);
+}
+
+uint32_t WriteServerText(const std::string& file, const char* pcKey, const std::string& text) {
+    return SettingWriteText(Key(file, pcKey, SettingTextFlags(PASSWD_BUFFER), nullptr, nullptr),
+                            text);
+}
+
 } // namespace brindle

@@ -2,6 +2,7 @@
 // start-up with their clamps, and the few that the server writes back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -12,6 +13,8 @@ inline constexpr char SERVER_SETTINGS_FILE_NAME[] = "BrindleHost.ini";
 inline constexpr char SERVER_LOG_FILE_NAME[] = "BrindleHost.log";
 inline constexpr char SETTINGS_SECTION[] = "Settings";
 inline constexpr uint32_t DEFAULT_SERVER_PORT = 12345;
+// "Folder" holds at most this many bytes.
+inline constexpr size_t FOLDER_TEXT_MAX = 291;
 
 struct ServerSettings {
     std::string cFolder;   // "Folder": the image folder; empty means the data folder
@@ -44,5 +47,13 @@ uint32_t WriteCryptAndNoSleep(const std::string& settingsFile, uint32_t nCrypt, 
 // stamp too, and means no password). Returns 0 or the write's code.
 uint32_t WritePassword(const std::string& settingsFile, const std::string& password,
                        uint64_t nStamp);
+
+// Writes one key of section "Settings": a number in the key's encoding
+// (SETTING_YESNO, SETTING_SIGNED or 0 for unsigned decimal), or a text.
+// Returns 0 or the write's code.
+uint32_t WriteServerNumber(const std::string& settingsFile, const char* pcKey, uint32_t nFlags,
+                           uint32_t nValue);
+uint32_t WriteServerText(const std::string& settingsFile, const char* pcKey,
+                         const std::string& text);
 
 } // namespace brindle

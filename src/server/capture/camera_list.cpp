@@ -300,9 +300,14 @@ void ReadUserSettings(CameraSettings& settings, const SectionIo& io) {
     if (settings.nTime != nTime)
         io.WriteUnsigned("Time", uint32_t(settings.nTime));
     LogFont font;
-    if (TextToFont(io.ReadText("Font"), font) == 0) {
+    const std::string fontText = io.ReadText("Font");
+    if (TextToFont(fontText, font) == 0) {
         settings.lfFont = font;
         settings.fFont = 1;
+    } else if (!fontText.empty()) {
+        // The default font stands in; the key stays until a font is chosen.
+        LogWrite("カメラ%sのフォント%sを読めません。既定のフォントを使います\r\n",
+                 settings.cName.c_str(), fontText.c_str());
     }
 }
 
