@@ -14,11 +14,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QMenu>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTranslator>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -596,6 +599,70 @@ TEST_F(ViewerTest, TheDateDialogShowsTheNearestImage) {
     dialog->findChild<QAbstractButton*>("show")->click();
     EXPECT_EQ(entry_.nCurrentIndex, 1);
     EXPECT_EQ(entry_.nMode, VIEWER_FORWARD);
+}
+
+} // namespace
+} // namespace brindle
+
+namespace brindle {
+namespace {
+
+// The English translation embedded in the viewer library, installed for one
+// test and removed again so that the other tests see the source texts.
+class EnglishViewerTest : public ViewerTest {
+  protected:
+    void SetUp() override {
+        ViewerTest::SetUp();
+        ASSERT_TRUE(translator_.load(QStringLiteral("viewer_en.qm"), QStringLiteral(":/i18n")));
+        ASSERT_TRUE(QCoreApplication::installTranslator(&translator_));
+    }
+    void TearDown() override {
+        ViewerTest::TearDown();
+        QCoreApplication::removeTranslator(&translator_);
+    }
+    QTranslator translator_;
+};
+
+TEST_F(EnglishViewerTest, TheWindowMenuStatusAndDialogReadInEnglish) {
+    AddImages(3);
+    Open();
+    EXPECT_EQ(static_cast<QAbstractButton*>(window_->Control(1014))->text(), "<<");
+    EXPECT_EQ(static_cast<QAbstractButton*>(window_->Control(1058))->text(), "Latest");
+    window_->ChooseSpeed(false, 20);
+    EXPECT_EQ(Status(1), "-1 days/s");
+    std::unique_ptr<QMenu> menu(window_->BuildContextMenu());
+    std::map<int, QString> items;
+    for (QAction* a : menu->findChildren<QAction*>())
+        items[a->property("id").toInt()] = a->text();
+    EXPECT_EQ(items[32776], "&Go to Date and Time...\tEnter");
+    EXPECT_EQ(items[CMD_DAY_BACK], "<Day");
+    EXPECT_EQ(items[31020], "1 hours/s");
+    EXPECT_EQ(items[31000], "1x");
+    DateDialog dialog(SystemTime{}, 132, nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "Date and Time");
+    EXPECT_EQ(dialog.findChild<QAbstractButton*>("show")->text(), "Show");
+}
+
+// Every text of the viewer's translation file is translated and finished.
+TEST(ViewerTranslationFile, HasNoUnfinishedEntries) {
+    QFile file(QStringLiteral(BRINDLE_VIEWER_TS_FILE));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    int nMessages = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("TS")) {
+            EXPECT_EQ(xml.attributes().value(QLatin1String("sourcelanguage")), QLatin1String("ja"));
+            EXPECT_EQ(xml.attributes().value(QLatin1String("language")), QLatin1String("en"));
+        } else if (xml.name() == QLatin1String("translation")) {
+            ++nMessages;
+            EXPECT_FALSE(xml.attributes().hasAttribute(QLatin1String("type"))) << nMessages;
+            EXPECT_FALSE(xml.readElementText().trimmed().isEmpty()) << nMessages;
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_GT(nMessages, 0);
 }
 
 } // namespace

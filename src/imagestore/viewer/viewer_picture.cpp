@@ -5,6 +5,7 @@
 #include "image/jpeg_codec.h"
 #include "imagestore/image_list.h"
 #include "imagestore/viewer/brightness.h"
+#include "imagestore/viewer/viewer_trace.h"
 #include "imagestore/viewer/viewer_window.h"
 #include "ui_viewer_window.h"
 
@@ -126,6 +127,10 @@ QRect ImageViewerWindow::DrawnRect() const {
 }
 
 void ImageViewerWindow::DrawPicture(QWidget* target) {
+    // A live picture is drawn with its capture time, a stored one with none.
+    const uint64_t nTime = entry_.nMode == VIEWER_LIVE ? entry_.nLiveTime : 0;
+    WindowTrace trace(host_, this, "WM_DRAW_IMAGE", MSG_DRAW_IMAGE, static_cast<uint32_t>(nTime),
+                      static_cast<uint32_t>(nTime >> 32));
     QPainter painter(target);
     painter.fillRect(target->rect(), Qt::white);
     if (shown_.isNull())
@@ -179,7 +184,8 @@ void ImageViewerWindow::ZoomAbout(int nDirection, const QPointF* at) {
     // The focus: the picture point under `at`, else the picture's centre,
     // stays where it is drawn.
     QPointF place = QRectF(drawn).center();
-    if (at != nullptr && drawn.contains(at->toPoint()))
+    const bool fAtCursor = at != nullptr && drawn.contains(at->toPoint());
+    if (fAtCursor)
         place = *at;
     const double fx = source.x() + (place.x() - drawn.x()) * source.width() / drawn.width();
     const double fy = source.y() + (place.y() - drawn.y()) * source.height() / drawn.height();
@@ -188,6 +194,16 @@ void ImageViewerWindow::ZoomAbout(int nDirection, const QPointF* at) {
     const double x = fx - (place.x() - drawn.x()) * vw / drawn.width();
     const double y = fy - (place.y() - drawn.y()) * vh / drawn.height();
     ScrollTo(x / shown_.width(), y / shown_.height());
+    if (!fAtCursor || nDirection == 0)
+        return;
+    // Near an edge of the picture the view cannot follow all the way: the
+    // cursor then moves to where the point is drawn now, so that it stays on
+    // the point it was on.
+    const QRectF now = SourceRect();
+    const QPointF drawnAt(drawn.x() + (fx - now.x()) * drawn.width() / now.width(),
+                          drawn.y() + (fy - now.y()) * drawn.height() / now.height());
+    if ((drawnAt - place).manhattanLength() >= 1.0)
+        QCursor::setPos(ui_->picture->mapToGlobal(drawnAt.toPoint()));
 }
 
 void ImageViewerWindow::BrightenBy(int nDirection) {
