@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -189,19 +190,32 @@ void ImageViewerWindow::ZoomAbout(int nDirection, const QPointF* at) {
         place = *at;
     const double fx = source.x() + (place.x() - drawn.x()) * source.width() / drawn.width();
     const double fy = source.y() + (place.y() - drawn.y()) * source.height() / drawn.height();
+    // The scroll bars come or go with the zoom and take their room from the
+    // picture control: lay the window out first, so that the point is kept
+    // in the picture as it will be drawn.
+    const bool fZoomed = entry_.nZoom > VIEWER_ZOOM_MIN;
+    if (ui_->hScroll->isVisibleTo(this) != fZoomed) {
+        ui_->hScroll->setVisible(fZoomed);
+        ui_->vScroll->setVisible(fZoomed);
+        if (layout() != nullptr)
+            layout()->activate();
+    }
+    const QRect now = DrawnRect();
+    if (!fAtCursor)
+        place = QRectF(now).center();
     const double vw = shown_.width() * double(VIEWER_ZOOM_MIN) / entry_.nZoom;
     const double vh = shown_.height() * double(VIEWER_ZOOM_MIN) / entry_.nZoom;
-    const double x = fx - (place.x() - drawn.x()) * vw / drawn.width();
-    const double y = fy - (place.y() - drawn.y()) * vh / drawn.height();
+    const double x = fx - (place.x() - now.x()) * vw / now.width();
+    const double y = fy - (place.y() - now.y()) * vh / now.height();
     ScrollTo(x / shown_.width(), y / shown_.height());
     if (!fAtCursor || nDirection == 0)
         return;
     // Near an edge of the picture the view cannot follow all the way: the
     // cursor then moves to where the point is drawn now, so that it stays on
     // the point it was on.
-    const QRectF now = SourceRect();
-    const QPointF drawnAt(drawn.x() + (fx - now.x()) * drawn.width() / now.width(),
-                          drawn.y() + (fy - now.y()) * drawn.height() / now.height());
+    const QRectF shownPart = SourceRect();
+    const QPointF drawnAt(now.x() + (fx - shownPart.x()) * now.width() / shownPart.width(),
+                          now.y() + (fy - shownPart.y()) * now.height() / shownPart.height());
     if ((drawnAt - place).manhattanLength() >= 1.0)
         QCursor::setPos(ui_->picture->mapToGlobal(drawnAt.toPoint()));
 }
