@@ -114,9 +114,10 @@ ImageViewerWindow::~ImageViewerWindow() {
 void ImageViewerWindow::SetUpControls() {
     for (QPushButton* button : findChildren<QPushButton*>()) {
         const int id = button->property("id").toInt();
-        // The row shares the window's width; buttons give way before the picture.
+        // Each button is as wide as its text where the window has room; in a
+        // narrow window the buttons shrink rather than widen it.
         button->setMinimumWidth(24);
-        button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         connect(button, &QPushButton::clicked, this, [this, id] { RunCommand(id); });
     }
     ui_->rewind->installEventFilter(this);
