@@ -153,6 +153,13 @@ TEST_F(ViewerTest, OpensOnTheNewestImagePausedWithTheControlsOfTheForm) {
                                                  {1057, "日＞"}, {1055, "＞＞"}, {1058, "最新"}};
     for (const auto& [id, text] : texts)
         EXPECT_EQ(static_cast<QAbstractButton*>(window_->Control(id))->text(), QString(text)) << id;
+    // The row lays the buttons side by side, left to right.
+    for (size_t i = 0; i + 1 < std::size(texts); ++i) {
+        const QWidget* button = window_->Control(texts[i].first);
+        EXPECT_GE(button->width(), 24) << texts[i].first;
+        EXPECT_LE(button->geometry().right(), window_->Control(texts[i + 1].first)->x())
+            << texts[i].first;
+    }
     EXPECT_FALSE(window_->Control(1017)->isVisible());
     EXPECT_NE(window_->Control(1004), nullptr);
 }
