@@ -81,10 +81,12 @@ QImage Scene(int n) {
     for (int b = 0; b < 14; ++b) {
         const int w = 80 + u(random) % 140, h = 200 + u(random) % 400;
         const int x = (b * 150 + n * 7) % kWidth, y = int(kHeight * 0.62) - h;
-        p.fillRect(x, y, w, h, QColor::fromHsv(u(random) % 360, 30 + u(random) % 60, 90 + u(random) % 120));
+        p.fillRect(x, y, w, h,
+                   QColor::fromHsv(u(random) % 360, 30 + u(random) % 60, 90 + u(random) % 120));
         for (int wy = y + 12; wy < y + h - 20; wy += 28)
             for (int wx = x + 10; wx < x + w - 16; wx += 24)
-                p.fillRect(wx, wy, 12, 16, (u(random) % 3) ? QColor(40, 50, 70) : QColor(250, 230, 150));
+                p.fillRect(wx, wy, 12, 16,
+                           (u(random) % 3) ? QColor(40, 50, 70) : QColor(250, 230, 150));
     }
     QLinearGradient road(0, kHeight * 0.62, 0, kHeight);
     road.setColorAt(0, QColor(90, 90, 95));
@@ -113,14 +115,16 @@ QImage Scene(int n) {
 }
 
 SystemTime TimeAt(uint64_t nSeconds) {
-    return FileTimeToSystemTime(SystemTimeToFileTime(SystemTime{.wYear = 2025, .wMonth = 3, .wDay = 4}) +
-                                nSeconds * 10000000ull);
+    return FileTimeToSystemTime(
+        SystemTimeToFileTime(SystemTime{.wYear = 2025, .wMonth = 3, .wDay = 4}) +
+        nSeconds * 10000000ull);
 }
 
 // An archive of kImages (or `count`) distinct pictures `gap` seconds apart.
 ImageTree Archive(int nQuality, uint64_t gap, int count = kImages) {
     char camera[48];
-    std::snprintf(camera, sizeof camera, "q%d-%llu", nQuality, static_cast<unsigned long long>(gap));
+    std::snprintf(camera, sizeof camera, "q%d-%llu", nQuality,
+                  static_cast<unsigned long long>(gap));
     ImageTree tree{Folder(), "", camera};
     static std::map<std::string, bool> made;
     if (made[camera])
@@ -308,10 +312,7 @@ BENCHMARK(BM_ViewerStep)
     ->Args({90, 150})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibjpegDecode)->Arg(25)->Arg(90)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_OneSecondArchive)
-    ->DenseRange(8, 11)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OneSecondArchive)->DenseRange(8, 11)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Prints the ratios of the pairs and the fastest row without skipping after
 // the usual table, from the medians when repetitions are asked for. The

@@ -51,10 +51,12 @@ QImage Scene(int n, const SystemTime& t) {
     for (int b = 0; b < 12; ++b) {
         const int w = 60 + u(random) % 90, h = 150 + u(random) % 250;
         const int x = b * 110, y = int(kHeight * 0.62) - h;
-        p.fillRect(x, y, w, h, QColor::fromHsv(u(random) % 360, 30 + u(random) % 50, 100 + u(random) % 100));
+        p.fillRect(x, y, w, h,
+                   QColor::fromHsv(u(random) % 360, 30 + u(random) % 50, 100 + u(random) % 100));
         for (int wy = y + 10; wy < y + h - 16; wy += 22)
             for (int wx = x + 8; wx < x + w - 12; wx += 18)
-                p.fillRect(wx, wy, 9, 12, (u(random) % 3) ? QColor(40, 50, 70) : QColor(250, 230, 150));
+                p.fillRect(wx, wy, 9, 12,
+                           (u(random) % 3) ? QColor(40, 50, 70) : QColor(250, 230, 150));
     }
     p.fillRect(0, int(kHeight * 0.62), kWidth, kHeight, QColor(80, 80, 85));
     p.setPen(QPen(QColor(230, 230, 230), 6, Qt::DashLine));
@@ -62,7 +64,8 @@ QImage Scene(int n, const SystemTime& t) {
     p.setPen(Qt::NoPen);
     for (int c = 0; c < 3; ++c) {
         p.setBrush(QColor::fromHsv(c * 110, 200, 210));
-        p.drawRoundedRect((c * 420 + n * 37) % kWidth, int(kHeight * 0.68) + c * 50, 160, 60, 14, 14);
+        p.drawRoundedRect((c * 420 + n * 37) % kWidth, int(kHeight * 0.68) + c * 50, 160, 60, 14,
+                          14);
     }
     char stamp[64];
     std::snprintf(stamp, sizeof stamp, "%04u/%02u/%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
@@ -111,7 +114,8 @@ bool Save(const QWidget& viewer, const QString& file, QRect extra = {}) {
     QRect area = viewer.frameGeometry().adjusted(-8, -8, 8, 8);
     if (!extra.isNull())
         area = area.united(extra.adjusted(-8, -8, 8, 8));
-    const QPixmap shot = viewer.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    const QPixmap shot =
+        viewer.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     const bool fSaved = shot.save(file);
     std::printf("%s %s\n", fSaved ? "saved" : "FAILED", file.toLocal8Bit().constData());
     return fSaved;
@@ -172,7 +176,8 @@ int Run(const QString& out) {
     // Zoomed about a point of the picture, with the scroll bars.
     QWidget* picture = viewer.Control(1004);
     const QRect drawn = viewer.DrawnRect();
-    QCursor::setPos(picture->mapToGlobal(drawn.topLeft() + QPoint(drawn.width() * 3 / 4, drawn.height() * 2 / 3)));
+    QCursor::setPos(picture->mapToGlobal(drawn.topLeft() +
+                                         QPoint(drawn.width() * 3 / 4, drawn.height() * 2 / 3)));
     for (int i = 0; i < 9; ++i)
         viewer.ZoomBy(1);
     fAll &= Save(viewer, out + "/viewer-zoomed.png");
@@ -190,14 +195,15 @@ int Run(const QString& out) {
     QRect menus = menu->geometry();
     if (past != nullptr) {
         menu->setActiveAction(past->menuAction());
-        past->popup(menu->mapToGlobal(QPoint(menu->width() - 4, menu->actionGeometry(past->menuAction()).y())));
+        past->popup(menu->mapToGlobal(
+            QPoint(menu->width() - 4, menu->actionGeometry(past->menuAction()).y())));
         Wait(300);
         menus = menus.united(past->geometry());
         for (QAction* action : past->actions())
             if (action->menu() != nullptr) {
                 past->setActiveAction(action);
-                action->menu()->popup(past->mapToGlobal(
-                    QPoint(past->width() - 4, past->actionGeometry(action).y())));
+                action->menu()->popup(
+                    past->mapToGlobal(QPoint(past->width() - 4, past->actionGeometry(action).y())));
                 Wait(300);
                 menus = menus.united(action->menu()->geometry());
                 break;

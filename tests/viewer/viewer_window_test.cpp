@@ -424,10 +424,10 @@ TEST_F(ViewerTest, ZoomKeepsTheCursorOnItsPicturePointAtTheEdges) {
         bool fScrollLeft; // then scrolled to the left edge (else the right)
         double dCursorX;  // the cursor's place across the drawn picture
         int nDirection;
-        bool fMoves;      // the cursor must move
+        bool fMoves; // the cursor must move
     } cases[] = {
-        {0, true, 0.03, 1, false},  {7, true, 0.95, -1, true}, {7, false, 0.05, -1, true},
-        {7, true, 0.50, 1, false},  {7, true, 0.50, -1, true},
+        {0, true, 0.03, 1, false}, {7, true, 0.95, -1, true}, {7, false, 0.05, -1, true},
+        {7, true, 0.50, 1, false}, {7, true, 0.50, -1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dCursorX);
@@ -676,8 +676,9 @@ TEST_F(ViewerTest, TraceLinesCarryTheMessagesParameters) {
     const std::string log = test::ReadFileText(logDir.File("viewer.log"));
     auto line = [&](const char* side, const char* name, unsigned msg, uint32_t wp, uint32_t lp) {
         char text[160];
-        std::snprintf(text, sizeof text, "%s  ImageWindowProc(%s) hwnd=%08X msg=%08X wp=%08X lp=%08X\n",
-                      side, name, windowLow, msg, wp, lp);
+        std::snprintf(text, sizeof text,
+                      "%s  ImageWindowProc(%s) hwnd=%08X msg=%08X wp=%08X lp=%08X\n", side, name,
+                      windowLow, msg, wp, lp);
         return std::string(text);
     };
     const std::string expected[] = {
