@@ -14,13 +14,19 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
+#include <QFile>
 #include <QMenu>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTranslator>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <map>
@@ -40,22 +46,28 @@ class TestHost : public ViewerHost {
     int RetentionDays() const override { return 0; }
     std::string Caption() const override { return "Brindle Host"; }
     int DateDialogId() const override { return 132; }
-    bool TraceOn() const override { return false; }
+    bool TraceOn() const override { return fTrace; }
     bool HasTray() const override { return fTray; }
     std::string ReadPlacement(const std::string& key) override { return placement[key]; }
     void WritePlacement(const std::string& key, const std::string& value) override {
         placement[key] = value;
     }
     void SetLiveSlot(std::shared_ptr<LiveFrameSlot> slot) override { live = std::move(slot); }
-    void ShowMessage(const std::string&, const std::string& text, ViewerMessageIcon) override {
+    void ShowMessage(const std::string& caption, const std::string& text,
+                     ViewerMessageIcon icon) override {
         messages.push_back(text);
+        captions.push_back(caption);
+        icons.push_back(icon);
     }
 
     ImageTree tree_;
     bool fTray = false;
+    bool fTrace = false;
     std::map<std::string, std::string> placement;
     std::shared_ptr<LiveFrameSlot> live;
     std::vector<std::string> messages;
+    std::vector<std::string> captions;
+    std::vector<ViewerMessageIcon> icons;
 };
 
 // A small picture of one grey level, so that a test can tell images apart.
@@ -141,6 +153,13 @@ TEST_F(ViewerTest, OpensOnTheNewestImagePausedWithTheControlsOfTheForm) {
                                                  {1057, "日＞"}, {1055, "＞＞"}, {1058, "最新"}};
     for (const auto& [id, text] : texts)
         EXPECT_EQ(static_cast<QAbstractButton*>(window_->Control(id))->text(), QString(text)) << id;
+    // The row lays the buttons side by side, left to right.
+    for (size_t i = 0; i + 1 < std::size(texts); ++i) {
+        const QWidget* button = window_->Control(texts[i].first);
+        EXPECT_GE(button->width(), 24) << texts[i].first;
+        EXPECT_LE(button->geometry().right(), window_->Control(texts[i + 1].first)->x())
+            << texts[i].first;
+    }
     EXPECT_FALSE(window_->Control(1017)->isVisible());
     EXPECT_NE(window_->Control(1004), nullptr);
 }
@@ -385,6 +404,56 @@ TEST_F(ViewerTest, ZoomKeepsThePointUnderTheCursorAndShowsScrollBarsAboveHundred
     EXPECT_EQ(entry_.nBrightness, 150);
 }
 
+// Zooming keeps the picture point under the cursor under it; where the view
+// cannot follow (at an edge of the picture) the cursor moves to the point.
+TEST_F(ViewerTest, ZoomKeepsTheCursorOnItsPicturePointAtTheEdges) {
+    AddImages(1);
+    Open();
+    QWidget* picture = window_->Control(1004);
+    auto* hBar = static_cast<QScrollBar*>(window_->Control(1019));
+    // The picture point under the cursor, in picture pixels.
+    auto pointUnderCursor = [&] {
+        const QRectF source = window_->SourceRect();
+        const QRect drawn = window_->DrawnRect();
+        const QPointF at = picture->mapFromGlobal(QCursor::pos().toPointF());
+        return QPointF(source.x() + (at.x() - drawn.x()) * source.width() / drawn.width(),
+                       source.y() + (at.y() - drawn.y()) * source.height() / drawn.height());
+    };
+    const struct {
+        int nZoomSteps;   // zoom-in steps before
+        bool fScrollLeft; // then scrolled to the left edge (else the right)
+        double dCursorX;  // the cursor's place across the drawn picture
+        int nDirection;
+        bool fMoves; // the cursor must move
+    } cases[] = {
+        {0, true, 0.03, 1, false}, {7, true, 0.95, -1, true}, {7, false, 0.05, -1, true},
+        {7, true, 0.50, 1, false}, {7, true, 0.50, -1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dCursorX);
+        // Outside the picture the zoom is about its centre.
+        QCursor::setPos(picture->mapToGlobal(QPoint(-3, -3)));
+        while (entry_.nZoom > 100)
+            window_->ZoomBy(-1);
+        for (int i = 0; i < c.nZoomSteps; ++i)
+            window_->ZoomBy(1);
+        if (c.nZoomSteps > 0)
+            hBar->setValue(c.fScrollLeft ? hBar->minimum() : hBar->maximum());
+        const QRect drawn = window_->DrawnRect();
+        const QPoint at(drawn.x() + int(drawn.width() * c.dCursorX), drawn.center().y());
+        QCursor::setPos(picture->mapToGlobal(at));
+        ASSERT_EQ(picture->mapFromGlobal(QCursor::pos()), at);
+        const QPointF before = pointUnderCursor();
+        window_->ZoomBy(c.nDirection);
+        // One screen pixel of rounding, in picture pixels.
+        const double tolerance = window_->SourceRect().width() / drawn.width();
+        const QPointF after = pointUnderCursor();
+        EXPECT_NEAR(after.x(), before.x(), tolerance);
+        EXPECT_NEAR(after.y(), before.y(), tolerance);
+        EXPECT_EQ(picture->mapFromGlobal(QCursor::pos()) != at, c.fMoves);
+    }
+}
+
 TEST_F(ViewerTest, DraggingPansAfterEightPixels) {
     AddImages(1);
     Open();
@@ -420,6 +489,42 @@ TEST_F(ViewerTest, ACopyCarriesTheBrightenedPicture) {
     EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB32),
               shown.convertToFormat(QImage::Format_RGB32));
     EXPECT_TRUE(host_.messages.empty());
+}
+
+// When no copy of the picture can be had, the clipboard is left alone and
+// the user is told. The copy is made to fail for real: the address space is
+// capped just above what the process uses while the copy is asked for.
+TEST_F(ViewerTest, ACopyWithoutMemoryTellsTheUserAndLeavesTheClipboard) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator ends the process when memory runs out";
+#else
+    Open(VIEWER_LIVE);
+    ViewerPicture picture;
+    // Larger than a malloc arena's reserve (64 MB), which a smaller copy
+    // could still come from under the cap.
+    picture.nWidth = picture.nHeight = 5000;
+    picture.nStride = 15000;
+    picture.pixels.assign(size_t(15000) * 5000, 77);
+    ASSERT_TRUE(host_.live->Offer(std::move(picture), test::FileTimeOf(2024, 3, 1, 9)));
+    window_->Tick();
+    ASSERT_EQ(window_->ShownImage().width(), 5000);
+    QApplication::clipboard()->setImage(QImage(3, 3, QImage::Format_RGB32));
+
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &old), 0);
+    long nPages = 0;
+    ASSERT_EQ(std::sscanf(test::ReadFileText("/proc/self/statm").c_str(), "%ld", &nPages), 1);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(nPages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (4u << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
+    window_->RunCommand(CMD_COPY);
+    ::setrlimit(RLIMIT_AS, &old);
+
+    EXPECT_EQ(host_.messages, std::vector<std::string>{"メモリが確保できません!"});
+    EXPECT_EQ(host_.captions, std::vector<std::string>{"Brindle Host"});
+    EXPECT_EQ(host_.icons, std::vector<ViewerMessageIcon>{ViewerMessageIcon::kError});
+    EXPECT_EQ(QApplication::clipboard()->image().size(), QSize(3, 3));
+#endif
 }
 
 TEST_F(ViewerTest, BadFilesKeepThePictureNoteItOnceAndPlaybackGoesOn) {
@@ -544,6 +649,51 @@ TEST_F(ViewerTest, LivePicturesShowWithTheirTimeAndBrightness) {
     EXPECT_EQ(Status(1), "x0");
 }
 
+// The trace lines name each message with the parameters it stands for.
+TEST_F(ViewerTest, TraceLinesCarryTheMessagesParameters) {
+    TempDir logDir;
+    ASSERT_TRUE(LogOpen(logDir.File("viewer.log")));
+    const uint32_t nDebug = g_nDebug.exchange(DEBUG_TRACE);
+    host_.fTrace = true;
+    Open(VIEWER_LIVE);
+    const uint64_t nTime = test::FileTimeOf(2024, 3, 1, 9, 8, 7, 6);
+    ViewerPicture picture;
+    picture.nWidth = 4;
+    picture.nHeight = 2;
+    picture.nStride = 12;
+    picture.pixels.assign(24, 100);
+    ASSERT_TRUE(host_.live->Offer(std::move(picture), nTime));
+    window_->Tick();
+    window_->Control(1004)->grab();
+    window_->RunCommand(CMD_PAUSE);
+    window_->close();
+    const uint32_t entryLow = uint32_t(reinterpret_cast<uintptr_t>(&entry_));
+    const uint32_t windowLow = uint32_t(reinterpret_cast<uintptr_t>(window_.get()));
+    window_.reset();
+    g_nDebug.store(nDebug);
+    LogClose();
+
+    const std::string log = test::ReadFileText(logDir.File("viewer.log"));
+    auto line = [&](const char* side, const char* name, unsigned msg, uint32_t wp, uint32_t lp) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "%s  ImageWindowProc(%s) hwnd=%08X msg=%08X wp=%08X lp=%08X\n", side, name,
+                      windowLow, msg, wp, lp);
+        return std::string(text);
+    };
+    const std::string expected[] = {
+        line("ENTER {", "WM_INITDIALOG", 0x110, 0, entryLow),
+        line("LEAVE }", "WM_INITDIALOG", 0x110, 0, entryLow),
+        line("ENTER {", "WM_SIZE", 0x5, 0, 300u << 16 | 400u),
+        line("ENTER {", "WM_TIMER", 0x113, 1, 0),
+        line("ENTER {", "WM_DRAW_IMAGE", 32764, uint32_t(nTime), uint32_t(nTime >> 32)),
+        line("ENTER {", "WM_COMMAND", 0x111, CMD_PAUSE, 0),
+        line("LEAVE }", "WM_COMMAND", 0x111, 2, 0),
+    };
+    for (const std::string& text : expected)
+        EXPECT_NE(log.find(text), std::string::npos) << text << "in\n" << log;
+}
+
 TEST_F(ViewerTest, PlacementIsWrittenAtCloseAndAMalformedOneCentres) {
     host_.placement["cam"] = "10,20,abc,300,0,1";
     Open();
@@ -596,6 +746,70 @@ TEST_F(ViewerTest, TheDateDialogShowsTheNearestImage) {
     dialog->findChild<QAbstractButton*>("show")->click();
     EXPECT_EQ(entry_.nCurrentIndex, 1);
     EXPECT_EQ(entry_.nMode, VIEWER_FORWARD);
+}
+
+} // namespace
+} // namespace brindle
+
+namespace brindle {
+namespace {
+
+// The English translation embedded in the viewer library, installed for one
+// test and removed again so that the other tests see the source texts.
+class EnglishViewerTest : public ViewerTest {
+  protected:
+    void SetUp() override {
+        ViewerTest::SetUp();
+        ASSERT_TRUE(translator_.load(QStringLiteral("viewer_en.qm"), QStringLiteral(":/i18n")));
+        ASSERT_TRUE(QCoreApplication::installTranslator(&translator_));
+    }
+    void TearDown() override {
+        ViewerTest::TearDown();
+        QCoreApplication::removeTranslator(&translator_);
+    }
+    QTranslator translator_;
+};
+
+TEST_F(EnglishViewerTest, TheWindowMenuStatusAndDialogReadInEnglish) {
+    AddImages(3);
+    Open();
+    EXPECT_EQ(static_cast<QAbstractButton*>(window_->Control(1014))->text(), "<<");
+    EXPECT_EQ(static_cast<QAbstractButton*>(window_->Control(1058))->text(), "Latest");
+    window_->ChooseSpeed(false, 20);
+    EXPECT_EQ(Status(1), "-1 days/s");
+    std::unique_ptr<QMenu> menu(window_->BuildContextMenu());
+    std::map<int, QString> items;
+    for (QAction* a : menu->findChildren<QAction*>())
+        items[a->property("id").toInt()] = a->text();
+    EXPECT_EQ(items[32776], "&Go to Date and Time...\tEnter");
+    EXPECT_EQ(items[CMD_DAY_BACK], "<Day");
+    EXPECT_EQ(items[31020], "1 hours/s");
+    EXPECT_EQ(items[31000], "1x");
+    DateDialog dialog(SystemTime{}, 132, nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "Date and Time");
+    EXPECT_EQ(dialog.findChild<QAbstractButton*>("show")->text(), "Show");
+}
+
+// Every text of the viewer's translation file is translated and finished.
+TEST(ViewerTranslationFile, HasNoUnfinishedEntries) {
+    QFile file(QStringLiteral(BRINDLE_VIEWER_TS_FILE));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    int nMessages = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("TS")) {
+            EXPECT_EQ(xml.attributes().value(QLatin1String("sourcelanguage")), QLatin1String("ja"));
+            EXPECT_EQ(xml.attributes().value(QLatin1String("language")), QLatin1String("en"));
+        } else if (xml.name() == QLatin1String("translation")) {
+            ++nMessages;
+            EXPECT_FALSE(xml.attributes().hasAttribute(QLatin1String("type"))) << nMessages;
+            EXPECT_FALSE(xml.readElementText().trimmed().isEmpty()) << nMessages;
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_GT(nMessages, 0);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "imagestore/image_list.h"
 #include "imagestore/viewer/date_dialog.h"
 #include "imagestore/viewer/speed_table.h"
+#include "imagestore/viewer/viewer_trace.h"
 #include "imagestore/viewer/viewer_window.h"
 #include "ui_viewer_window.h"
 
@@ -14,6 +15,7 @@
 namespace brindle {
 
 void ImageViewerWindow::RunCommand(int id) {
+    WindowTrace trace(host_, this, "WM_COMMAND", MSG_COMMAND, static_cast<uint32_t>(id));
     switch (id) {
     case CMD_DAY_BACK:
         StepTime(-SKIP_DAY, false);

@@ -5,12 +5,14 @@
 #include "image/jpeg_codec.h"
 #include "imagestore/image_list.h"
 #include "imagestore/viewer/brightness.h"
+#include "imagestore/viewer/viewer_trace.h"
 #include "imagestore/viewer/viewer_window.h"
 #include "ui_viewer_window.h"
 
 #include <QClipboard>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -126,6 +128,10 @@ QRect ImageViewerWindow::DrawnRect() const {
 }
 
 void ImageViewerWindow::DrawPicture(QWidget* target) {
+    // A live picture is drawn with its capture time, a stored one with none.
+    const uint64_t nTime = entry_.nMode == VIEWER_LIVE ? entry_.nLiveTime : 0;
+    WindowTrace trace(host_, this, "WM_DRAW_IMAGE", MSG_DRAW_IMAGE, static_cast<uint32_t>(nTime),
+                      static_cast<uint32_t>(nTime >> 32));
     QPainter painter(target);
     painter.fillRect(target->rect(), Qt::white);
     if (shown_.isNull())
@@ -179,15 +185,39 @@ void ImageViewerWindow::ZoomAbout(int nDirection, const QPointF* at) {
     // The focus: the picture point under `at`, else the picture's centre,
     // stays where it is drawn.
     QPointF place = QRectF(drawn).center();
-    if (at != nullptr && drawn.contains(at->toPoint()))
+    const bool fAtCursor = at != nullptr && drawn.contains(at->toPoint());
+    if (fAtCursor)
         place = *at;
     const double fx = source.x() + (place.x() - drawn.x()) * source.width() / drawn.width();
     const double fy = source.y() + (place.y() - drawn.y()) * source.height() / drawn.height();
+    // The scroll bars come or go with the zoom and take their room from the
+    // picture control: lay the window out first, so that the point is kept
+    // in the picture as it will be drawn.
+    const bool fZoomed = entry_.nZoom > VIEWER_ZOOM_MIN;
+    if (ui_->hScroll->isVisibleTo(this) != fZoomed) {
+        ui_->hScroll->setVisible(fZoomed);
+        ui_->vScroll->setVisible(fZoomed);
+        if (layout() != nullptr)
+            layout()->activate();
+    }
+    const QRect now = DrawnRect();
+    if (!fAtCursor)
+        place = QRectF(now).center();
     const double vw = shown_.width() * double(VIEWER_ZOOM_MIN) / entry_.nZoom;
     const double vh = shown_.height() * double(VIEWER_ZOOM_MIN) / entry_.nZoom;
-    const double x = fx - (place.x() - drawn.x()) * vw / drawn.width();
-    const double y = fy - (place.y() - drawn.y()) * vh / drawn.height();
+    const double x = fx - (place.x() - now.x()) * vw / now.width();
+    const double y = fy - (place.y() - now.y()) * vh / now.height();
     ScrollTo(x / shown_.width(), y / shown_.height());
+    if (!fAtCursor || nDirection == 0)
+        return;
+    // Near an edge of the picture the view cannot follow all the way: the
+    // cursor then moves to where the point is drawn now, so that it stays on
+    // the point it was on.
+    const QRectF shownPart = SourceRect();
+    const QPointF drawnAt(now.x() + (fx - shownPart.x()) * now.width() / shownPart.width(),
+                          now.y() + (fy - shownPart.y()) * now.height() / shownPart.height());
+    if ((drawnAt - place).manhattanLength() >= 1.0)
+        QCursor::setPos(ui_->picture->mapToGlobal(drawnAt.toPoint()));
 }
 
 void ImageViewerWindow::BrightenBy(int nDirection) {

@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "imagestore/image_list.h"
 #include "imagestore/viewer/speed_table.h"
+#include "imagestore/viewer/viewer_trace.h"
 #include "ui_viewer_window.h"
 
 #include <QCloseEvent>
@@ -15,36 +16,11 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 namespace brindle {
 
 namespace {
-
-// The window's trace lines (BrindleView with the trace bit of "Debug").
-class WindowTrace {
-  public:
-    WindowTrace(const ViewerHost& host, const QWidget* window, const char* name, unsigned msg)
-        : window_(window), name_(name), msg_(msg),
-          on_(host.TraceOn() && (g_nDebug.load(std::memory_order_relaxed) & DEBUG_TRACE) != 0) {
-        if (on_)
-            LogWrite("ENTER {  ImageWindowProc(%s) hwnd=%08X msg=%08X wp=%08X lp=%08X\n", name_,
-                     Handle(), msg_, 0u, 0u);
-    }
-    ~WindowTrace() {
-        if (on_)
-            LogWrite("LEAVE }  ImageWindowProc(%s) hwnd=%08X msg=%08X wp=%08X lp=%08X\n", name_,
-                     Handle(), msg_, 0u, 0u);
-    }
-    WindowTrace(const WindowTrace&) = delete;
-    WindowTrace& operator=(const WindowTrace&) = delete;
-
-  private:
-    unsigned Handle() const { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(window_)); }
-    const QWidget* window_;
-    const char* name_;
-    unsigned msg_;
-    bool on_;
-};
 
 struct ShortcutKey {
     QKeyCombination key;
@@ -99,7 +75,7 @@ ImageViewerWindow::ImageViewerWindow(ViewerEntry& entry, ViewerHost& host, const
                                      QWidget* parent)
     : QWidget(parent, Qt::Window), entry_(entry), host_(host), clock_(clock),
       ui_(std::make_unique<Ui::ImageViewerWindow>()), liveSlot_(std::make_shared<LiveFrameSlot>()) {
-    WindowTrace trace(host_, this, "WM_INITDIALOG", 0x0110);
+    WindowTrace trace(host_, this, "WM_INITDIALOG", MSG_INITDIALOG, 0, Low32(&entry_));
     ui_->setupUi(this);
     setWindowTitle(QString::fromStdString(host_.Title()));
     setFocusPolicy(Qt::StrongFocus);
@@ -138,9 +114,10 @@ ImageViewerWindow::~ImageViewerWindow() {
 void ImageViewerWindow::SetUpControls() {
     for (QPushButton* button : findChildren<QPushButton*>()) {
         const int id = button->property("id").toInt();
-        // The row shares the window's width; buttons give way before the picture.
+        // Each button is as wide as its text where the window has room; in a
+        // narrow window the buttons shrink rather than widen it.
         button->setMinimumWidth(24);
-        button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         connect(button, &QPushButton::clicked, this, [this, id] { RunCommand(id); });
     }
     ui_->rewind->installEventFilter(this);
@@ -212,7 +189,7 @@ void ImageViewerWindow::Tick() {
     if (fTicking_)
         return;
     fTicking_ = true;
-    WindowTrace trace(host_, this, "WM_TIMER", 0x0113);
+    WindowTrace trace(host_, this, "WM_TIMER", MSG_TIMER, TIMER_ID);
     ContinueListing();
     if (entry_.nMode == VIEWER_OPENING)
         TickOpening();
@@ -245,7 +222,12 @@ void ImageViewerWindow::TickOpening() {
 }
 
 void ImageViewerWindow::closeEvent(QCloseEvent* event) {
-    WindowTrace trace(host_, this, "WM_COMMAND", 0x0111);
+    // The window manager's close is the system menu's; it runs the cancel
+    // command, as Esc does.
+    std::optional<WindowTrace> system;
+    if (event->spontaneous())
+        system.emplace(host_, this, "WM_SYSCOMMAND", MSG_SYSCOMMAND, SC_CLOSE);
+    WindowTrace trace(host_, this, "WM_COMMAND", MSG_COMMAND, COMMAND_CANCEL);
     timer_->stop();
     SavePlacement();
     liveSlot_->SetWanted(false);
@@ -256,6 +238,9 @@ void ImageViewerWindow::closeEvent(QCloseEvent* event) {
 }
 
 void ImageViewerWindow::changeEvent(QEvent* event) {
+    std::optional<WindowTrace> trace;
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        trace.emplace(host_, this, "WM_SYSCOMMAND", MSG_SYSCOMMAND, SC_MINIMIZE);
     if (event->type() == QEvent::WindowStateChange && isMinimized() && host_.HasTray()) {
         // The main window's tray menu brings it back.
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -279,7 +264,11 @@ void ImageViewerWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void ImageViewerWindow::resizeEvent(QResizeEvent* event) {
-    WindowTrace trace(host_, this, "WM_SIZE", 0x0005);
+    const uint32_t nState = isMinimized()   ? SIZE_MINIMIZED
+                            : isMaximized() ? SIZE_MAXIMIZED
+                                            : SIZE_RESTORED;
+    WindowTrace trace(host_, this, "WM_SIZE", MSG_SIZE, nState,
+                      MakeParam(event->size().width(), event->size().height()));
     QWidget::resizeEvent(event);
     ZoomBy(0);
 }
