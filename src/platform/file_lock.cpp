@@ -46,18 +46,23 @@ uint32_t LockSingleInstance(const std::string& dataFolder, std::string_view prog
     return lock.TryLock(dataFolder + "/" + std::string(program) + ".lock");
 }
 
-uint32_t WebDavLockPath(std::string& path) {
-    std::string folder = XdgRuntimeDir();
+uint32_t RuntimeLockFolder(std::string& folder) {
+    folder = XdgRuntimeDir();
     if (folder.empty())
         folder = XdgCacheHome();
     if (folder.empty())
         return ERROR_PATH_NOT_FOUND_CODE;
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (ec)
-        return MapErrno(ec.value());
-    path = folder + "/BrindleHost - WebDAV";
-    return 0;
+    return ec ? MapErrno(ec.value()) : 0;
+}
+
+uint32_t WebDavLockPath(std::string& path) {
+    std::string folder;
+    uint32_t rc = RuntimeLockFolder(folder);
+    if (rc == 0)
+        path = folder + "/BrindleHost - WebDAV";
+    return rc;
 }
 
 } // namespace brindle

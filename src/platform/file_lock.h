@@ -49,4 +49,8 @@ uint32_t LockSingleInstance(const std::string& dataFolder, std::string_view prog
 // when missing. Returns 0 and the path, or a mapped system code.
 uint32_t WebDavLockPath(std::string& path);
 
+// The folder of the per-user lock files and sockets: the runtime folder,
+// else the cache folder; made when missing. Returns 0 or the mapped error.
+uint32_t RuntimeLockFolder(std::string& folder);
+
 } // namespace brindle

@@ -1,17 +1,15 @@
 #include "widgets/single_instance.h"
 
+#include "platform/file_lock.h"
+
 #include "common/error_codes.h"
 #include "common/md5.h"
-#include "common/os_error.h"
-#include "platform/xdg.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
 #include <QVariant>
 
-#include <filesystem>
-#include <system_error>
 
 namespace brindle {
 
@@ -29,15 +27,9 @@ constexpr int CONNECT_LIMIT_MS = 2000;
 uint32_t SingleInstanceName(std::string_view program, const std::string& dataFolder,
                             QString& name) {
     // The same folder as the relay lock file (WebDavLockPath).
-    std::string folder = XdgRuntimeDir();
-    if (folder.empty())
-        folder = XdgCacheHome();
-    if (folder.empty())
-        return ERROR_PATH_NOT_FOUND_CODE;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec)
-        return MapErrno(ec.value());
+    std::string folder;
+    if (uint32_t rc = RuntimeLockFolder(folder); rc != 0)
+        return rc;
     std::string path = folder + "/" + std::string(program) + "-" + Md5HexOf(dataFolder);
     name = QString::fromStdString(path);
     return 0;
