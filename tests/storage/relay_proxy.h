@@ -50,8 +50,9 @@ class RelayProxy {
                 return true; // the client closed: wait for the next connection
             std::string body = head.substr(end + 4);
             head.resize(end + 4);
-            std::string_view length;
-            if (HttpHeaderField(head.substr(head.find("\r\n") + 2), "Content-Length", length)) {
+            std::string_view length; // points into `fields`, which must outlive it
+            const std::string fields = head.substr(head.find("\r\n") + 2);
+            if (HttpHeaderField(fields, "Content-Length", length)) {
                 size_t n = std::stoul(std::string(length));
                 while (body.size() < n) {
                     char buffer[4096];
