@@ -13,6 +13,7 @@ pkg-config
 zlib1g-dev
 libjpeg62-turbo-dev
 libssl-dev
+openssl
 qt6-base-dev
 qt6-qpa-plugins
 qt6-tools-dev
