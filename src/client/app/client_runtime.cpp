@@ -16,6 +16,7 @@
 #include "platform/expand_path.h"
 #include "platform/file_lock.h"
 #include "platform/power.h"
+#include "platform/stop_signals.h"
 #include "storage/account_command.h"
 
 #include <csignal>
@@ -171,8 +172,7 @@ ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) 
 void ClientRuntime::ConnectAutomatic() {
     for (const std::string& text : RecentServers(ctx_)) {
         std::string_view key = std::string_view(text).substr(0, text.find(':'));
-        if (AutoConnectEnabled(ctx_, key) &&
-            ConnectText(text, false) == ConnectResult::kNotAServer)
+        if (AutoConnectEnabled(ctx_, key) && ConnectText(text, false) == ConnectResult::kNotAServer)
             LogWrite("サーバ%sは接続先として読めないため自動接続を中止\r\n", text.c_str());
     }
 }
@@ -218,8 +218,7 @@ void ClientRuntime::Shutdown() {
 }
 
 uint32_t ClientRuntime::SetFolder(const std::string& cFolder) {
-    uint32_t rc =
-        IniWriteKey(ctx_.cSettingsFile, "Settings", "Folder", SettingQuoteText(cFolder));
+    uint32_t rc = IniWriteKey(ctx_.cSettingsFile, "Settings", "Folder", SettingQuoteText(cFolder));
     std::string folder = SaveFolderOf(cFolder, ctx_.cDataFolder, nullptr);
     std::lock_guard<std::mutex> guard(ctx_.lock);
     ctx_.cSaveFolder = folder;
@@ -242,15 +241,6 @@ std::string ClientRuntime::SaveFolder() {
 }
 
 namespace {
-
-sigset_t StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
 
 // Ticks every minute until a stop signal arrives; returns the signal.
 int TickUntilSignal(ClientRuntime& runtime, int nSignalFd) {
@@ -289,16 +279,6 @@ void ReportConnect(ClientRuntime& runtime, const std::string& text, ConnectResul
 }
 
 } // namespace
-
-// The stop signals are blocked in every thread and taken from a signalfd by
-// the main loop: no handler runs at an arbitrary point, and the helper the
-// power layer starts gets an empty mask of its own.
-void BlockStopSignals() {
-    sigset_t set = StopSignals();
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    // A server that closes its end must cost a send error, not the process.
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 int RunHeadlessClient(const ClientOptions& options) {
     std::string dataFolder;

@@ -4,6 +4,8 @@
 // program drives it now; the main window drives it the same way.
 #pragma once
 
+#include "platform/stop_signals.h" // BlockStopSignals, for main
+
 #include "client/connections/client_context.h"
 
 #include <cstdint>
@@ -115,11 +117,6 @@ class ClientRuntime {
     bool fShutDown_ = false;
     std::function<bool(const std::string&)> askCreateFolder_;
 };
-
-// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (call it first in
-// main, before any thread starts, so that every thread inherits the mask and
-// the signals wait for RunHeadlessClient's signalfd) and ignores SIGPIPE.
-void BlockStopSignals();
 
 // --set-storage (user name and password lines from standard input) and
 // --delete-storage: the storage account in BrindleView.ini. Deleting is

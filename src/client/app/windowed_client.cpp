@@ -1,4 +1,5 @@
 #include "client/app/windowed_client.h"
+#include "platform/stop_signals.h"
 
 #include "client/app/client_window.h"
 #include "client/connections/address.h"
@@ -59,11 +60,7 @@ int RunWindowedClient(int argc, char** argv, const ClientOptions& options) {
 
     // The stop signals (blocked in every thread since main) close the window
     // as "終了" does, without the question.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
+    sigset_t set = StopSignals();
     int nSignalFd = ::signalfd(-1, &set, SFD_CLOEXEC);
 
     LogOpen(dataFolder + "/BrindleView.log");

@@ -3,12 +3,13 @@
 #include "common/log.h"
 #include "platform/data_folder.h"
 #include "platform/file_lock.h"
+#include "platform/stop_signals.h"
 #include "server/app/server_host.h"
 #include "server/app/server_runtime.h"
 #include "server/capture/camera_control.h"
 #include "server/capture/camera_list.h"
-#include "storage/relay_worker.h"
 #include "storage/account_command.h"
+#include "storage/relay_worker.h"
 
 #include <chrono>
 #include <csignal>
@@ -23,23 +24,6 @@
 namespace brindle {
 
 namespace {
-
-// How a stop signal ends the program. main blocks SIGINT, SIGTERM and SIGHUP
-// before any thread exists (BlockStopSignals), so every thread inherits the
-// mask: no signal interrupts a worker or kills the process halfway through a
-// write. The signals stay pending until the main thread reads them from a
-// signalfd in its tick loop; it then leaves the loop and shuts down in order
-// (connections joined, cameras stopped, log closed). No handler runs
-// asynchronously, so nothing has to be async-signal-safe. Children get an
-// empty mask and default dispositions when they are spawned.
-sigset_t StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
 
 // Without a window the failures that would be message boxes go to the log
 // and to standard error; the rest has nobody to show it to.
@@ -112,12 +96,6 @@ std::string ReadPasswordLine() {
 }
 
 } // namespace
-
-void BlockStopSignals() {
-    sigset_t set = StopSignals();
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 int OpenAndLockDataFolder(const HostOptions& options, std::string& folder, FileLock& instance) {
     if (OpenFolder(options, folder) != 0)

@@ -1,6 +1,8 @@
 // What BrindleHost does once its command line is read.
 #pragma once
 
+#include "platform/stop_signals.h" // BlockStopSignals, for main
+
 #include "platform/file_lock.h"
 #include "server/app/host_options.h"
 #include "server/app/server_runtime.h"
@@ -36,9 +38,5 @@ int SetPasswordFromInput(const HostOptions& options);
 // file. Deleting is refused while a BrindleHost serves the data folder.
 int SetStorageFromInput(const HostOptions& options);
 int DeleteStorage(const HostOptions& options);
-
-// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (and so in the
-// threads it starts later) and ignores SIGPIPE.
-void BlockStopSignals();
 
 } // namespace brindle
