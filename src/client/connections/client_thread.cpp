@@ -177,6 +177,12 @@ bool ClientLink::Attempt() {
     fServerDisconnect_ = false;
     if (fStorage_ ? !PrepareStorage() : !ConnectTcp())
         return false;
+    if (fStorage_) {
+        // A new log-in starts the chain of check values anew.
+        psp_.relayPeer->fLoggedIn = false;
+        psp_.abDigest.fill(0);
+        fAuthAnswered_ = false;
+    }
     SetAnswerClock();
     if (fStorage_)
         psp_.pStorage->PollNow(psp_.conn);
@@ -300,6 +306,17 @@ bool ClientLink::PrepareStorage() {
             psp_.fStop = 1;
         return false;
     }
+    if (worker != attached_) {
+        // A worker started anew knows nothing of this link yet.
+        psp_.relayPeer = psp_.pStorage->Attach(psp_.conn, psp_.cAddress);
+        if (!psp_.relayPeer) {
+            LogWrite("サーバ%sはオンラインストレージ中継の名前に使えません\r\n", Address());
+            psp_.fStop = 1;
+            return false;
+        }
+        attached_ = worker;
+        psp_.relayPeer->fRunning = true;
+    }
     psp_.conn.pRelay = worker;
     return true;
 }
@@ -382,7 +399,7 @@ ClientLink::Next ClientLink::Clocks() {
     if (nAnswerClock_ != 0) {
         std::optional<int64_t> elapsed = CorrectedElapsed(nAnswerClock_);
         if (elapsed && *elapsed > NO_ANSWER_LIMIT_MS) {
-            if (!fStorage_ || psp_.nUnread.load() <= 0) {
+            if (!fStorage_ || Unread() <= 0) {
                 char text[512];
                 std::snprintf(text, sizeof text, "サーバ%sから応答がないため切断・再接続します。",
                               Address());
@@ -399,7 +416,7 @@ ClientLink::Next ClientLink::Clocks() {
         std::optional<int64_t> elapsed = CorrectedElapsed(nEchoClock_);
         if (elapsed && *elapsed > ECHO_INTERVAL_MS) {
             nEchoClock_ = Now();
-            if (!fStorage_ || psp_.nUnread.load() <= 0) {
+            if (!fStorage_ || Unread() <= 0) {
                 if (Send(PT_ECHO, {}, true) == 0 && nAnswerClock_ == 0)
                     SetAnswerClock();
             } else {
@@ -420,7 +437,7 @@ ClientLink::Next ClientLink::OnNothingReceived() {
     if (psp_.nSettingsChunk.load() >= 0 || nAnswerClock_ == 0 ||
         Elapsed(nAnswerClock_) <= NO_ANSWER_LIMIT_MS)
         return Next::Continue;
-    if (psp_.nUnread.load() > 0) {
+    if (Unread() > 0) {
         LogWrite("サーバ%sが要求を読み出さないため切断・再接続要求の送信を中止します。\r\n",
                  Address());
         SetAnswerClock();
@@ -442,7 +459,7 @@ ClientLink::Next ClientLink::OnReceiveError(uint32_t nError) {
     Next next = Next::Continue;
     if (psp_.fOnline.load() == 0 && psp_.nSettingsChunk.load() >= 0 && nAnswerClock_ != 0 &&
         Elapsed(nAnswerClock_) > NO_ANSWER_LIMIT_MS) {
-        if (!fStorage_ || psp_.nUnread.load() <= 0) {
+        if (!fStorage_ || Unread() <= 0) {
             if (nError == WSAEWOULDBLOCK_CODE)
                 LogWrite("サーバ%sへ再接続開始\r\n", Address());
             else
@@ -472,6 +489,8 @@ void ClientLink::Teardown() {
         Send(PT_DISCONNECT, {}, true);
     }
     psp_.fOnline = 0;
+    if (psp_.relayPeer)
+        psp_.relayPeer->fLoggedIn = false;
     UpdateServerState();
 }
 
@@ -500,6 +519,12 @@ void ClientLink::Exit() {
     if (!fStorage_) {
         CloseSocket();
     } else if (psp_.pStorage) {
+        if (psp_.relayPeer) {
+            psp_.relayPeer->fLoggedIn = false;
+            psp_.relayPeer->fRunning = false;
+            psp_.pStorage->Detach(psp_.conn);
+            attached_ = nullptr;
+        }
         bool fOthers = false;
         {
             std::lock_guard<std::mutex> guard(ctx_.lock);

@@ -77,7 +77,7 @@ uint32_t ServerRuntime::Start() {
     PublishViews();
     StartCamerasInUse(cameras_, *backend_, bridge_);
     OpenListener();
-    relay_ = std::make_unique<ServerRelay>(*connections_, clock_);
+    relay_ = std::make_unique<ServerRelay>(*connections_, clock_, power_);
     if (uint32_t err = relay_->Start(cSettingsFile_, ComputerName(), settings_.fWebdav))
         return err;
     fStarted_ = true;
