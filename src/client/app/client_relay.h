@@ -69,8 +69,6 @@ class ClientRelay {
     // The link of the account whose URI is `uri` (without regard to case);
     // an empty `uri` names the first account. Null when there is none.
     AccountLink* Link(std::string_view uri);
-    // Polls stop and no worker starts any more; uploads still go.
-    void BeginClose() { fClosing_ = true; }
     // Closes every worker (after the threads stopped).
     void Close();
 

@@ -230,7 +230,6 @@ void ClientRuntime::Shutdown() {
     fShutDown_ = true;
     if (sleepWatcher_)
         sleepWatcher_->Stop();
-    relay_->BeginClose(); // polls stop; the threads' last uploads still go
     StopClientThreads(ctx_);
     relay_->Close();
 }

@@ -42,6 +42,7 @@ class ClientLink {
     Next OnReceiveError(uint32_t nError);
     void Teardown();
     void AwaitServerDisconnect();
+    void TakeRelayRest();
     void Exit();
 
     // client_dispatch.cpp: what the server's packets do.

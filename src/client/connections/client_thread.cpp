@@ -30,6 +30,8 @@ constexpr uint32_t NO_ANSWER_LIMIT_MS = 60000;
 constexpr uint32_t ECHO_INTERVAL_MS = 120000;
 constexpr uint32_t NO_ANSWER_BOX_MS = 30000;
 constexpr uint32_t DISCONNECT_WAIT_MS = 5000;
+// A stopping storage link takes what the server still sends for so long.
+constexpr uint32_t RELAY_REST_LIMIT_MS = 15000;
 // A connect that hangs (a host that drops packets) is given up after this.
 constexpr int CONNECT_LIMIT_MS = 20000;
 
@@ -477,6 +479,11 @@ ClientLink::Next ClientLink::OnReceiveError(uint32_t nError) {
 
 void ClientLink::Teardown() {
     host_.ClosePropertyDialogOf(psp_);
+    if (fStorage_ && !fServerDisconnect_) {
+        Send(PT_DISCONNECT, {}, true);
+        if (Stopping() && psp_.fOnline.load() != 0)
+            TakeRelayRest();
+    }
     assembly_.FreePieces();
     DropSettingsFile(false);
     if (!fStorage_) {
@@ -485,13 +492,47 @@ void ClientLink::Teardown() {
             AwaitServerDisconnect();
         }
         CloseSocket();
-    } else if (!fServerDisconnect_) {
-        Send(PT_DISCONNECT, {}, true);
     }
     psp_.fOnline = 0;
     if (psp_.relayPeer)
         psp_.relayPeer->fLoggedIn = false;
     UpdateServerState();
+}
+
+// A storage link that stops takes the images the server had already put in
+// the folder for it, until the server has read our disconnect and sends no
+// more: they were sent while we were logged in, and no later link would
+// want them. Our files count as read once a listing finds none of them;
+// the server may still be finishing a batch then, so the wait goes on for
+// one poll interval after that. At most RELAY_REST_LIMIT_MS.
+void ClientLink::TakeRelayRest() {
+    uint32_t nStart = Now();
+    uint32_t nReadAt = 0; // a poll found our files read
+    int64_t nSettle = int64_t{psp_.pStorage->IntervalSeconds()} * 1000 + 1000;
+    // Each turn sleeps at least once or polls, so the count bounds the wait
+    // also on a clock that stands still.
+    for (uint32_t turn = 0;
+         turn < RELAY_REST_LIMIT_MS / SOCKET_TIMEOUT_MS && Elapsed(nStart) < RELAY_REST_LIMIT_MS;
+         ++turn) {
+        uint32_t nError = 0;
+        int64_t n = Receive(nError);
+        if (n >= static_cast<int64_t>(PACKET_HEADER_SIZE)) {
+            uint16_t nType = PacketHeaderRead(packet_.data()).type;
+            if (nType >= PT_IMAGE && nType <= PT_IMAGE + 8)
+                Dispatch(n);
+            continue;
+        }
+        if (n < 0 && nError != WSAEWOULDBLOCK_CODE && nError != WSAETIMEDOUT_CODE)
+            return;
+        if (Unread() > 0) {
+            nReadAt = 0;
+        } else if (nReadAt == 0) {
+            nReadAt = Now();
+        } else if (Elapsed(nReadAt) >= nSettle) {
+            return;
+        }
+        SleeperOf(ctx_).Sleep(SOCKET_TIMEOUT_MS);
+    }
 }
 
 // After our disconnect the server answers with its own and closes; waits
