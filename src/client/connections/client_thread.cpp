@@ -518,6 +518,8 @@ void ClientLink::TakeRelayRest() {
         int64_t n = Receive(nError);
         if (n >= static_cast<int64_t>(PACKET_HEADER_SIZE)) {
             uint16_t nType = PacketHeaderRead(packet_.data()).type;
+            if (nType == PT_DISCONNECT)
+                return; // the server has gone: nothing more comes
             if (nType >= PT_IMAGE && nType <= PT_IMAGE + 8)
                 Dispatch(n);
             continue;
