@@ -30,8 +30,9 @@ bool Detail() {
 
 // The type name of a framed packet, for the detail lines.
 const char* TypeNameOf(std::span<const uint8_t> packet) {
-    return packet.size() >= PACKET_HEADER_SIZE ? PacketTypeName(PacketHeaderRead(packet.data()).type)
-                                               : "";
+    return packet.size() >= PACKET_HEADER_SIZE
+               ? PacketTypeName(PacketHeaderRead(packet.data()).type)
+               : "";
 }
 
 // Counts a run of the poll or upload, so Close can wait for the last one.
@@ -727,11 +728,11 @@ bool RelayWorker::TakeBody(const std::string& path, const std::string& body, con
         return false;
     }
     if (Detail())
-        LogWrite("GET %s%s length=%d %s\r\n", account_->cHost.c_str(), path.c_str(),
-                 static_cast<int>(body.size()),
-                 TypeNameOf(std::span<const uint8_t>(
-                     reinterpret_cast<const uint8_t*>(body.data()) + nPrefix,
-                     body.size() - nPrefix)));
+        LogWrite(
+            "GET %s%s length=%d %s\r\n", account_->cHost.c_str(), path.c_str(),
+            static_cast<int>(body.size()),
+            TypeNameOf(std::span<const uint8_t>(
+                reinterpret_cast<const uint8_t*>(body.data()) + nPrefix, body.size() - nPrefix)));
     Queued q;
     q.nKind = f.file.nKind;
     q.nSequence = f.file.nSequence;

@@ -86,7 +86,8 @@ class FakeStorage : public StorageLink {
         ++nRestarts;
         return &pipe;
     }
-    std::shared_ptr<RelayPeer> Attach(PacketConnection& conn, const std::string& cAddress) override {
+    std::shared_ptr<RelayPeer> Attach(PacketConnection& conn,
+                                      const std::string& cAddress) override {
         conn.pRelay = &pipe;
         peer = std::make_shared<RelayPeer>();
         peer->cName = cAddress;

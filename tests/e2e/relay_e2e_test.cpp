@@ -62,8 +62,7 @@ class RelayE2eTest : public ::testing::Test {
     }
 
     // The account of the relay folder, polled every second.
-    void SetAccount(const std::string& program, const std::string& folder,
-                    const std::string& ini) {
+    void SetAccount(const std::string& program, const std::string& folder, const std::string& ini) {
         RunCommand(program, {"--set-storage", uri, "--data-dir", folder},
                    std::string(LighttpdServer::kUser) + "\n" + LighttpdServer::kPassword + "\n");
         ASSERT_EQ(IniWriteKey(folder + "/" + ini, uri, "Interval", "1"), 0u);
@@ -118,8 +117,8 @@ class RelayE2eTest : public ::testing::Test {
     }
     bool WaitForClientImages(const std::string& host, size_t n) {
         return WaitUntil(
-            [&] { return !CameraFolder(host).empty() && ClientImages(host).size() >= n; },
-            kLimitMs, 200);
+            [&] { return !CameraFolder(host).empty() && ClientImages(host).size() >= n; }, kLimitMs,
+            200);
     }
 
     // Every server image from the client's first to its last is on the
@@ -276,8 +275,8 @@ TEST_F(RelayE2eTest, UnusableAccountOrComputerNameEndsWithExitCode1) {
                                   {"--headless", "--data-dir", ViewDir(), "--connect", "host1"},
                                   dir.File("refused.out")));
         EXPECT_EQ(refused.Wait(30000), 1) << c.pcComputer;
-        std::string said = ReadFileText(dir.File("refused.out")) +
-                           ReadFileText(ViewDir() + "/BrindleView.log");
+        std::string said =
+            ReadFileText(dir.File("refused.out")) + ReadFileText(ViewDir() + "/BrindleView.log");
         EXPECT_NE(said.find(c.pcMessage), std::string::npos) << said;
         EXPECT_TRUE(RelayFiles().empty());
     }

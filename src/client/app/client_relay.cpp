@@ -1,7 +1,7 @@
 #include "client/app/client_relay.h"
 
-#include "common/text_utils.h"
 #include "common/log.h"
+#include "common/text_utils.h"
 #include "storage/relay_names.h"
 
 #include <algorithm>

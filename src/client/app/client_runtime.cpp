@@ -125,9 +125,9 @@ ClientRuntime::ClientRuntime(ClientRuntimeOptions options)
     ctx_.pNetwork = options.pNetwork;
     ctx_.pClock = options.pClock;
     cStorageUri_ = options.cStorageUri;
-    relay_ = std::make_unique<ClientRelay>(
-        ctx_, ctx_.cSettingsFile,
-        options.cComputerName.empty() ? ComputerName() : options.cComputerName);
+    relay_ = std::make_unique<ClientRelay>(ctx_, ctx_.cSettingsFile,
+                                           options.cComputerName.empty() ? ComputerName()
+                                                                         : options.cComputerName);
 }
 
 ClientRuntime::~ClientRuntime() {
@@ -339,8 +339,8 @@ int RunHeadlessClient(const ClientOptions& options) {
         bool fStorageRefused = false;
         for (const std::string& text : options.connect) {
             ConnectResult result = runtime.ConnectText(text, true);
-            fStorageRefused |= result == ConnectResult::kStorageLinked ||
-                               result == ConnectResult::kRelayName;
+            fStorageRefused |=
+                result == ConnectResult::kStorageLinked || result == ConnectResult::kRelayName;
             ReportConnect(runtime, text, result);
         }
         runtime.ConnectAutomatic();
