@@ -1,6 +1,7 @@
 // The relay worker against a real WebDAV server (lighttpd on loopback,
 // Digest over TLS): a server-side and a client-side worker exchange packets
 // through one folder, as BrindleHost and BrindleView do.
+#include "common/log.h"
 #include "storage/account_form.h"
 #include "storage/relay_worker.h"
 
@@ -8,6 +9,7 @@
 #include "relay_proxy.h"
 #include "support/file_text.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -211,6 +213,57 @@ TEST_F(RelayWorkerTest, ServerAsksForAConnectionForAnUnknownSender) {
     host.Poll(none);
     EXPECT_EQ(asked, std::vector<std::string>{"PC7"});
     EXPECT_EQ(FilesIn(RelayDir()), 1u); // kept until its connection runs
+}
+
+// Client: the files of a server whose thread has stopped stay in the folder,
+// also when a listing from before the stop still names them.
+TEST_F(RelayWorkerTest, FilesOfAStoppedServerEntryStayInTheFolder) {
+    Side host(Account(hostStore_), true, "HOST1", "PC2");
+    std::atomic<uint32_t> nBudget{0};
+    RelayWorkerOptions options = Side::Options(false, "PC2");
+    options.fetchBudget = [&] { return nBudget.load(); };
+    RelayWorker view(Account(viewStore_), options);
+    ASSERT_EQ(view.Start(), 0u);
+    auto entry = std::make_shared<RelayPeer>();
+    entry->cName = "HOST1";
+    entry->fRunning = true;
+    PacketConnection conn;
+    view.Attach(conn, entry);
+    ASSERT_EQ(host.Send("one", false), 0u);
+    ASSERT_EQ(host.Send("two", false), 0u);
+
+    view.Poll(conn); // listed, nothing fetched within a budget of 0
+    entry->fRunning = false;
+    nBudget = 600000;
+    view.Poll(conn); // the listed entries of the stopped thread are dropped
+    view.Poll(conn); // a new listing skips them
+    EXPECT_EQ(view.QueuedCount(), 0u);
+    EXPECT_EQ(FilesIn(RelayDir()), 2u);
+
+    entry->fRunning = true;
+    view.Poll(conn);
+    EXPECT_EQ(view.QueuedCount(), 2u);
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
+}
+
+// "Debug" bit value 2: one line per upload, listed file, fetch and removal.
+TEST_F(RelayWorkerTest, DetailLinesFollowEveryStep) {
+    test::TempDir logDir;
+    LogOpen(logDir.File("relay.log"));
+    g_nDebug = DEBUG_RELAY_DETAIL;
+    Side host(Account(hostStore_), true, "HOST1", "PC2");
+    Side view(Account(viewStore_), false, "PC2", "HOST1");
+    ASSERT_EQ(host.Send("image", true), 0u);
+    EXPECT_EQ(view.PollAll(), std::vector<std::string>{"image"});
+    g_nDebug = 0;
+    LogClose();
+    std::string log = test::ReadFileText(logDir.File("relay.log"));
+    std::string folder = "127.0.0.1/digest/" + folder_ + "/%21Brindleshank%21";
+    for (std::string line : {"MOVE " + folder + "/HOST1%7BPC2.00000000 ",
+                             std::string("PROPFIND #0 HOST1{PC2.00000000"),
+                             "GET " + folder + "/HOST1%7BPC2.00000000 length=9 ",
+                             "DELETE " + folder + "/HOST1%7BPC2.00000000 response=20"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
 using test::RelayProxy;
