@@ -233,10 +233,10 @@ uint32_t WakeAlarm::Set(uint32_t nMinutes) {
     UniqueFd fd(::timerfd_create(CLOCK_BOOTTIME_ALARM, TFD_CLOEXEC | TFD_NONBLOCK));
     if (!fd.Valid())
         return LastOsError();
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(nMinutes) * 60;
-    spec.it_interval = spec.it_value;
-    if (::timerfd_settime(fd.Get(), 0, &spec, nullptr) != 0)
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(nMinutes) * 60;
+    when.it_interval = when.it_value;
+    if (::timerfd_settime(fd.Get(), 0, &when, nullptr) != 0)
         return LastOsError();
     fd_ = std::move(fd);
     return 0;

@@ -659,7 +659,17 @@ RelayWorker::Fetched RelayWorker::FetchOne(Session& s, const Found& f, bool fTim
     }
     if (fClosing_)
         return Fetched::Stop;
-    uint32_t nDeleteLimit = fTimed ? nLimit : RELAY_REMOVE_LIMIT_MS;
+    uint32_t nDeleteLimit = RELAY_REMOVE_LIMIT_MS;
+    if (fTimed) {
+        // The removal is a request of the timed phase too: past its time the
+        // file stays (taken already, it is removed at its next fetch).
+        bool fOver = false;
+        nDeleteLimit = Remaining(true, fOver);
+        if (fOver) {
+            pending_.insert(path);
+            return Fetched::Stop;
+        }
+    }
     if (!s.Exchange(
             "DELETE", path,
             [&](std::string_view auth) { return DeleteRequest(s.Target(), path, auth); }, {},

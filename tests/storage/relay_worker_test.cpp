@@ -360,6 +360,64 @@ TEST_F(RelayWorkerTest, AFileCutThreeTimesIsMovedAsideAndLaterFilesFlow) {
     EXPECT_EQ(FilesIn(RelayDir()), 1u); // only the .err file
 }
 
+// A clock the proxy's thread moves while the worker reads it.
+class SteppedClock : public Clock {
+  public:
+    uint32_t Tick() const override { return tick_.load(); }
+    SystemTime LocalNow() const override { return {}; }
+    void Set(uint32_t tick) { tick_ = tick; }
+    void Advance(uint32_t ms) { tick_ += ms; }
+
+  private:
+    std::atomic<uint32_t> tick_{1};
+};
+
+// The server's timed polls: nothing in the first 30 s after boot; later,
+// once 49 s of a fetch phase have passed, no request goes out, a removal
+// included. Each step of the clock stays inside the limit of the request
+// it happens in.
+TEST_F(RelayWorkerTest, TimedPollsKeepToTheBootQuietAndThe49SecondPhase) {
+    SteppedClock clock;
+    clock.Set(RELAY_STARTUP_QUIET_MS - 1);
+    std::atomic<int> nGets{0};
+    RelayProxy proxy(server_->HttpPort(), [&](const std::string& method, const std::string&) {
+        if (method == "GET") {
+            int n = nGets++;
+            clock.Advance(n == 0 ? 25000 : n == 1 ? 24500 : 0);
+        }
+        return RelayProxy::Reply{};
+    });
+    RelayWorkerOptions options = Side::Options(true, "HOST1");
+    options.pClock = &clock;
+    RelayWorker host(Account(hostStore_, proxy.Port()), options);
+    ASSERT_EQ(host.Start(), 0u);
+    auto peer = std::make_shared<RelayPeer>();
+    peer->cName = "PC2";
+    peer->fRunning = true;
+    PacketConnection conn;
+    host.Attach(conn, peer);
+    Side view(Account(viewStore_, proxy.Port()), false, "PC2", "HOST1");
+    for (const char* packet : {"one", "two", "three"})
+        ASSERT_EQ(view.Send(packet, false), 0u);
+    size_t nBefore = proxy.Seen().size();
+
+    host.TimedPoll();
+    EXPECT_EQ(proxy.Seen().size(), nBefore);
+
+    clock.Set(RELAY_STARTUP_QUIET_MS);
+    host.TimedPoll();
+    // "one" fetched and removed at 25 s; "two" fetched at 49.5 s, too late
+    // for its removal; "three" waits.
+    EXPECT_EQ(nGets.load(), 2);
+    EXPECT_EQ(Count(proxy.Seen(), "DELETE"), 1);
+    EXPECT_EQ(host.QueuedCount(), 2u);
+    EXPECT_EQ(FilesIn(RelayDir()), 2u);
+
+    host.TimedPoll(); // "two" again: removed, not queued twice; then "three"
+    EXPECT_EQ(host.QueuedCount(), 3u);
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
+}
+
 TEST(RelayWorkerStart, UnusableComputerNamesAreRefused) {
     auto account = std::make_shared<StorageAccount>();
     for (const char* name : {"", "pc.local", "naïve", "a b"}) {
