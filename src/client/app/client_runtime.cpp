@@ -168,6 +168,10 @@ ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) 
     if (psp->dwThreadId.load() != 0)
         return ConnectResult::kRunning;
     if (psp->IsStorageLinked()) {
+        LoadCameraInfo(ctx_, *psp); // its saved "Webdav"
+        AccountLink* link = StorageLinkFor(*relay_, *psp, cStorageUri_);
+        if (link == nullptr)
+            return ConnectResult::kStorageLinked;
         std::string upper;
         if (!RelayPeerName(relay_->ComputerName(), upper)) {
             LogWrite("オンラインストレージ中継: "
@@ -175,10 +179,6 @@ ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) 
                      relay_->ComputerName().c_str());
             return ConnectResult::kRelayName;
         }
-        LoadCameraInfo(ctx_, *psp); // its saved "Webdav"
-        AccountLink* link = StorageLinkFor(*relay_, *psp, cStorageUri_);
-        if (link == nullptr)
-            return ConnectResult::kStorageLinked;
         psp->pStorage = link;
     }
     return StartClientThread(ctx_, *psp) == 0 ? ConnectResult::kStarted

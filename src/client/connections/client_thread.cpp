@@ -504,11 +504,11 @@ void ClientLink::Teardown() {
 // more: they were sent while we were logged in, and no later link would
 // want them. Our files count as read once a listing finds none of them;
 // the server may still be finishing a batch then, so the wait goes on for
-// one poll interval after that. At most RELAY_REST_LIMIT_MS.
+// two poll intervals after that. At most RELAY_REST_LIMIT_MS.
 void ClientLink::TakeRelayRest() {
     uint32_t nStart = Now();
     uint32_t nReadAt = 0; // a poll found our files read
-    int64_t nSettle = int64_t{psp_.pStorage->IntervalSeconds()} * 1000 + 1000;
+    int64_t nSettle = int64_t{psp_.pStorage->IntervalSeconds()} * 2000 + 1000;
     // Each turn sleeps at least once or polls, so the count bounds the wait
     // also on a clock that stands still.
     for (uint32_t turn = 0;
