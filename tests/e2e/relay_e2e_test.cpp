@@ -259,10 +259,13 @@ TEST_F(RelayE2eTest, UnusableAccountOrComputerNameEndsWithExitCode1) {
     struct Case {
         bool fAccount;
         const char* pcComputer;
-        const char* pcMessage; // in the log or on standard error
+        const char* pcServer;
+        const char* pcMessage; // in the log
     } cases[] = {
-        {false, "pc2", "サーバhost1のオンラインストレージ設定が不十分なため自動接続を中止"},
-        {true, "pc 2", "cannot name relay files"},
+        {false, "pc2", "host1",
+         "サーバhost1のオンラインストレージ設定が不十分なため自動接続を中止"},
+        {true, "pc 2", "host1", "コンピュータ名\"pc 2\"は使えません"},
+        {true, "pc2", "host.example", "コンピュータ名\"host.example\"は使えません"},
     };
     for (const Case& c : cases) {
         fs::remove_all(ViewDir());
@@ -272,7 +275,7 @@ TEST_F(RelayE2eTest, UnusableAccountOrComputerNameEndsWithExitCode1) {
         ScopedEnv computer("COMPUTERNAME", c.pcComputer);
         ChildProcess refused;
         ASSERT_TRUE(refused.Start(ViewProgram(),
-                                  {"--headless", "--data-dir", ViewDir(), "--connect", "host1"},
+                                  {"--headless", "--data-dir", ViewDir(), "--connect", c.pcServer},
                                   dir.File("refused.out")));
         EXPECT_EQ(refused.Wait(30000), 1) << c.pcComputer;
         std::string said =

@@ -173,12 +173,13 @@ ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) 
         if (link == nullptr)
             return ConnectResult::kStorageLinked;
         std::string upper;
-        if (!RelayPeerName(relay_->ComputerName(), upper)) {
-            LogWrite("オンラインストレージ中継: "
-                     "コンピュータ名\"%.64s\"は使えません(英数字・_・-の63文字以内)\r\n",
-                     relay_->ComputerName().c_str());
-            return ConnectResult::kRelayName;
-        }
+        for (const std::string& name : {relay_->ComputerName(), address})
+            if (!RelayPeerName(name, upper)) {
+                LogWrite("オンラインストレージ中継: "
+                         "コンピュータ名\"%.64s\"は使えません(英数字・_・-の63文字以内)\r\n",
+                         name.c_str());
+                return ConnectResult::kRelayName;
+            }
         psp->pStorage = link;
     }
     return StartClientThread(ctx_, *psp) == 0 ? ConnectResult::kStarted
@@ -285,8 +286,10 @@ void ReportConnect(ClientRuntime& runtime, const std::string& text, ConnectResul
         break;
     case ConnectResult::kRelayName:
         std::fprintf(stderr,
-                     "BrindleView: this computer's name cannot name relay files (1-63 letters, "
-                     "digits, _ or -); set COMPUTERNAME\n");
+                     "BrindleView: %s: names in relay files are 1-63 letters, digits, _ or -; "
+                     "this computer's name (COMPUTERNAME, else the host name) or the server's "
+                     "is not\n",
+                     text.c_str());
         break;
     case ConnectResult::kNotStarted:
         std::fprintf(stderr, "BrindleView: cannot start the connection to %s\n", text.c_str());

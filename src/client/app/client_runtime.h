@@ -68,7 +68,7 @@ enum class ConnectResult {
     kRunning,       // one ran already
     kNotAServer,    // the text names no server (bad port, empty address)
     kStorageLinked, // reached through an online storage without a usable account
-    kRelayName,     // this computer's name cannot name relay files
+    kRelayName,     // this computer's or the server's name cannot name relay files
     kNotStarted,    // the thread could not be started
 };
 
