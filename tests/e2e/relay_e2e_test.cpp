@@ -6,11 +6,14 @@
 #include "common/ini_text.h"
 #include "e2e/e2e_support.h"
 #include "storage/lighttpd_fixture.h"
+#include "storage/relay_proxy.h"
 #include "support/file_text.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -251,6 +254,38 @@ TEST_F(RelayE2eTest, StopSignalWhileImagesAreUploadedEndsBothCleanly) {
     EXPECT_EQ(view.Stop(60000), 0) << ReadFileText(dir.File("view.out"));
     for (const std::string& f : RelayFiles())
         EXPECT_EQ(f.rfind("tmp/", 0), std::string::npos) << "staged file left: " << f;
+}
+
+// A storage that stops answering in the middle of an image upload: the
+// signal still ends the server within its grace time, the hanging request
+// abandoned, and the client too.
+TEST_F(RelayE2eTest, StopSignalDuringAnUploadThatHangsEndsBothPrograms) {
+    std::atomic<bool> fHold{false}, fHeld{false}, fRelease{false};
+    RelayProxy proxy(lighttpd.HttpPort(), [&](const std::string& method, const std::string& path) {
+        if (fHold && method == "PUT" && path.find("HOST1%7BPC2") != std::string::npos &&
+            !fHeld.exchange(true))
+            WaitUntil([&] { return fRelease.load(); }, 120000, 20);
+        return RelayProxy::Reply{};
+    });
+    uri = "http://127.0.0.1:" + std::to_string(proxy.Port()) + "/digest/relay/";
+    PrepareHost("host1");
+    PrepareView();
+    ChildProcess host;
+    StartHost("host1", host);
+    StartView({"host1"});
+    ASSERT_TRUE(WaitForClientImages("host1", 2)) << ReadFileText(ViewDir() + "/BrindleView.log");
+    fHold = true;
+    ASSERT_TRUE(WaitUntil([&] { return fHeld.load(); }, kLimitMs, 20));
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(host.Stop(60000), 0) << ReadFileText(dir.File("host-host1.out"));
+    auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    // The grace time is 6 s; the held answer would have kept it 30 s more.
+    EXPECT_LT(seconds, 25);
+    fRelease = true;
+    EXPECT_EQ(view.Stop(60000), 0) << ReadFileText(dir.File("view.out"));
 }
 
 // No usable account, or a computer name that cannot name relay files: a

@@ -115,6 +115,11 @@ void ServerRelay::StopBackground() {
         background_->Stop();
 }
 
+void ServerRelay::AbandonRequests() {
+    if (worker_)
+        worker_->Abandon();
+}
+
 void ServerRelay::Close() {
     background_.reset();
     if (worker_) {

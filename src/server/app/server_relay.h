@@ -40,6 +40,8 @@ class ServerRelay {
     // Before the connections stop: the check thread ends (its request
     // abandoned). After: the worker closes and the account is released.
     void StopBackground();
+    // Shutdown: the requests now running (an upload that hangs) fail at once.
+    void AbandonRequests();
     void Close();
 
     bool Running() const { return worker_ != nullptr; }

@@ -130,7 +130,10 @@ void ServerRuntime::Shutdown() {
     if (relay_)
         relay_->StopBackground();
     if (connections_)
-        connections_->StopAll();
+        connections_->StopAll(ConnectionManager::STOP_GRACE_MS, [this] {
+            if (relay_)
+                relay_->AbandonRequests();
+        });
     if (relay_)
         relay_->Close();
     for (CameraEntry& camera : cameras_) {
