@@ -1,10 +1,13 @@
 #include "platform/power.h"
 
+#include "common/os_error.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
@@ -223,11 +226,27 @@ void InhibitorPower::Watch(PowerEvents* events) {
     watcher_.Start(events);
 }
 
+uint32_t WakeAlarm::Set(uint32_t nMinutes) {
+    fd_.Reset();
+    if (nMinutes == 0)
+        return ERROR_INVALID_PARAMETER_CODE;
+    UniqueFd fd(::timerfd_create(CLOCK_BOOTTIME_ALARM, TFD_CLOEXEC | TFD_NONBLOCK));
+    if (!fd.Valid())
+        return LastOsError();
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(nMinutes) * 60;
+    when.it_interval = when.it_value;
+    if (::timerfd_settime(fd.Get(), 0, &when, nullptr) != 0)
+        return LastOsError();
+    fd_ = std::move(fd);
+    return 0;
+}
+
 std::unique_ptr<Power> CreateSystemPower() {
     struct stat st {};
     if (::stat(SYSTEM_BUS_SOCKET, &st) == 0 && FindInPath("systemd-inhibit"))
         return std::make_unique<InhibitorPower>();
-    return std::make_unique<NullPower>();
+    return std::make_unique<AlarmPower>();
 }
 
 } // namespace brindle

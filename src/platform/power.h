@@ -8,6 +8,7 @@
 // inhibitor lock is held while required; elsewhere requests do nothing.
 #pragma once
 
+#include "common/error_codes.h"
 #include "common/unique_fd.h"
 
 #include <cstdint>
@@ -33,6 +34,22 @@ class PowerEvents {
     virtual void PowerResumed() = 0;
 };
 
+// A timer that wakes a suspended computer: a kernel alarm timer
+// (CLOCK_BOOTTIME_ALARM), which only a process with the CAP_WAKE_ALARM
+// capability may set.
+class WakeAlarm {
+  public:
+    // Rings every nMinutes minutes, the first time nMinutes from now, and
+    // replaces an earlier setting. Returns 0, or the code of the refusal
+    // (the alarm is then off).
+    uint32_t Set(uint32_t nMinutes);
+    void Cancel() { fd_.Reset(); }
+    bool Armed() const { return fd_.Valid(); }
+
+  private:
+    UniqueFd fd_;
+};
+
 class Power {
   public:
     virtual ~Power() = default;
@@ -40,10 +57,25 @@ class Power {
     virtual void SetExecutionState(uint32_t nFlags) = 0;
     // Starts reporting suspend and resume to `events` (null stops it).
     virtual void Watch(PowerEvents* /*events*/) {}
+    // Has a suspended computer woken every nMinutes minutes (1 or more),
+    // so that background work can run. Returns 0, or the code why it cannot.
+    virtual uint32_t SetWakeTimer(uint32_t nMinutes) { return alarm_.Set(nMinutes); }
+    virtual void CancelWakeTimer() { alarm_.Cancel(); }
+
+  private:
+    WakeAlarm alarm_;
 };
 
-// Does nothing: machines without a session manager, and tests.
+// Asks nothing of the system: tests.
 class NullPower : public Power {
+  public:
+    void SetExecutionState(uint32_t) override {}
+    uint32_t SetWakeTimer(uint32_t) override { return ERROR_NOT_SUPPORTED_CODE; }
+};
+
+// Machines without a session manager: nothing keeps them awake, but the
+// kernel's alarm timer still wakes them.
+class AlarmPower : public Power {
   public:
     void SetExecutionState(uint32_t) override {}
 };
@@ -111,7 +143,7 @@ class InhibitorPower : public Power {
 };
 
 // The power layer of this machine: an inhibitor when systemd-inhibit and
-// the system bus are there, else one that does nothing.
+// the system bus are there, else one that only sets wake alarms.
 std::unique_ptr<Power> CreateSystemPower();
 
 } // namespace brindle

@@ -23,6 +23,18 @@ bool Is2xx(int nStatus) {
     return nStatus >= 200 && nStatus <= 299;
 }
 
+// The relay's detail lines ("Debug" bit value 2).
+bool Detail() {
+    return (g_nDebug.load() & DEBUG_RELAY_DETAIL) != 0;
+}
+
+// The type name of a framed packet, for the detail lines.
+const char* TypeNameOf(std::span<const uint8_t> packet) {
+    return packet.size() >= PACKET_HEADER_SIZE
+               ? PacketTypeName(PacketHeaderRead(packet.data()).type)
+               : "";
+}
+
 // Counts a run of the poll or upload, so Close can wait for the last one.
 class RunGuard {
   public:
@@ -79,6 +91,7 @@ class RelayWorker::Session {
                   std::span<const std::span<const uint8_t>> body, uint32_t* pnLimit,
                   HttpAnswer& answer, uint32_t& nError) {
         for (int nAttempt = 0; nAttempt < 2; ++nAttempt) {
+            ++worker_.nRequests_;
             if (!Send(method, path, build, body, nError))
                 return false;
             answer = HttpAnswer();
@@ -339,8 +352,12 @@ uint32_t RelayWorker::UploadSteps(Session& s, RelayPeer& peer, std::span<const u
     if (!Is2xx(answer.nStatus))
         return ERR_HTTP_STATUS;
     SetSetupBits(6, 0);
-    if (fNoMove)
+    if (fNoMove) {
+        if (Detail())
+            LogWrite("PUT %s%s length=%d %s\r\n", account_->cHost.c_str(), putPath.c_str(),
+                     static_cast<int>(nLength), TypeNameOf(packet));
         return 0;
+    }
     for (int nAttempt = 0; nAttempt < 2; ++nAttempt) {
         std::string destination = folder + "/" + name;
         if (!s.Exchange(
@@ -350,8 +367,12 @@ uint32_t RelayWorker::UploadSteps(Session& s, RelayPeer& peer, std::span<const u
                 },
                 {}, nullptr, answer, err))
             break;
-        if (Is2xx(answer.nStatus))
+        if (Is2xx(answer.nStatus)) {
+            if (Detail())
+                LogWrite("MOVE %s%s/%s %s\r\n", account_->cHost.c_str(), folder.c_str(),
+                         name.c_str(), TypeNameOf(packet));
             return 0;
+        }
         err = ERR_HTTP_STATUS;
         if (answer.nStatus == 412 && nAttempt == 0) {
             // A file of that name waits unread: take the next sequence.
@@ -521,7 +542,20 @@ bool RelayWorker::List(Session& s, std::vector<std::string>& peersToStart) {
             return a.file.nKind > b.file.nKind;
         return a.file.nSequence - base[a.file.nKind] < b.file.nSequence - base[b.file.nKind];
     });
+    if (Detail())
+        LogFound();
     return clock_.Tick() - nStart <= RELAY_LIST_LIMIT_MS - 2000;
+}
+
+// The sorted found-file list, one detail line per entry.
+void RelayWorker::LogFound() const {
+    for (size_t i = 0; i < found_.size(); ++i) {
+        const FoundFile& f = found_[i].file;
+        char bracket = RelayBracket(!options_.fServer, f.nKind == 0);
+        LogWrite("PROPFIND #%d %s%c%s.%08X\r\n", static_cast<int>(i),
+                 found_[i].peer ? found_[i].peer->cName.c_str() : "", bracket, cName_.c_str(),
+                 f.nSequence);
+    }
 }
 
 // Time left for one request of a timed fetch phase; fOver once the phase is over.
@@ -554,6 +588,12 @@ void RelayWorker::FetchPhase(Session& s, bool fTimed, std::vector<std::string>& 
                 continue;
             }
         }
+        if (!options_.fServer && !f.peer->fRunning) {
+            // Its thread ended since the listing: nobody would take the
+            // packet, so the file waits in the folder for the next thread.
+            found_.erase(found_.begin());
+            continue;
+        }
         bool fOver = false;
         uint32_t nLimit = Remaining(fTimed, fOver);
         if (fOver)
@@ -573,6 +613,7 @@ RelayWorker::Fetched RelayWorker::FetchOne(Session& s, const Found& f, bool fTim
     std::string path = RelayFolder() + "/" + name;
     uint32_t nGetLimit = nLimit;
     uint32_t err = 0;
+    bool fBroken = false; // removed, not moved aside
     HttpAnswer answer;
     bool fAnswered = s.Exchange(
         "GET", path, [&](std::string_view auth) { return GetRequest(s.Target(), path, auth); }, {},
@@ -614,16 +655,34 @@ RelayWorker::Fetched RelayWorker::FetchOne(Session& s, const Found& f, bool fTim
             return Fetched::Stop;
         }
         // Broken, and the server cannot move it aside: remove it.
+        fBroken = true;
     }
     if (fClosing_)
         return Fetched::Stop;
-    uint32_t nDeleteLimit = fTimed ? nLimit : RELAY_REMOVE_LIMIT_MS;
+    uint32_t nDeleteLimit = RELAY_REMOVE_LIMIT_MS;
+    if (fTimed) {
+        // The removal is a request of the timed phase too: past its time the
+        // file stays (taken already, it is removed at its next fetch).
+        bool fOver = false;
+        nDeleteLimit = Remaining(true, fOver);
+        if (fOver) {
+            pending_.insert(path);
+            return Fetched::Stop;
+        }
+    }
     if (!s.Exchange(
             "DELETE", path,
             [&](std::string_view auth) { return DeleteRequest(s.Target(), path, auth); }, {},
             &nDeleteLimit, answer, err)) {
         pending_.insert(path);
         return Fetched::Stop;
+    }
+    if (Is2xx(answer.nStatus)) {
+        if (Detail())
+            LogWrite("DELETE %s%s response=%d\r\n", account_->cHost.c_str(), path.c_str(),
+                     answer.nStatus);
+        if (fBroken)
+            LogWrite("オンラインストレージファイル%s破損のため削除\r\n", name.c_str());
     }
     if (Is2xx(answer.nStatus) || answer.nStatus == 404)
         pending_.erase(path);
@@ -638,6 +697,8 @@ void RelayWorker::Quarantine(Session& s, const std::string& path, const std::str
     uint32_t err = 0;
     std::string destination = path + ".err";
     uint32_t nLimit = RELAY_REMOVE_LIMIT_MS;
+    if (Detail())
+        LogWrite("MOVE %s%s.err\r\n", account_->cHost.c_str(), path.c_str());
     if (!s.Exchange(
             "MOVE", path,
             [&](std::string_view auth) {
@@ -676,6 +737,12 @@ bool RelayWorker::TakeBody(const std::string& path, const std::string& body, con
                  static_cast<int>(body.size()));
         return false;
     }
+    if (Detail())
+        LogWrite(
+            "GET %s%s length=%d %s\r\n", account_->cHost.c_str(), path.c_str(),
+            static_cast<int>(body.size()),
+            TypeNameOf(std::span<const uint8_t>(
+                reinterpret_cast<const uint8_t*>(body.data()) + nPrefix, body.size() - nPrefix)));
     Queued q;
     q.nKind = f.file.nKind;
     q.nSequence = f.file.nSequence;
@@ -688,7 +755,6 @@ bool RelayWorker::TakeBody(const std::string& path, const std::string& body, con
         f.peer->SetChain(accepted);
         lastAccepted_[f.peer->cName] = accepted;
     }
-    (void)path;
     std::lock_guard lock(queueLock_);
     queue_.push_back(std::move(q));
     return true;

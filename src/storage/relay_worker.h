@@ -102,6 +102,8 @@ class RelayWorker : public RelayTransport {
 
     // Packets queued now (all peers), for tests and the status display.
     size_t QueuedCount() const;
+    // HTTP requests sent so far (answered or not), for benchmarks.
+    uint64_t RequestCount() const { return nRequests_.load(); }
 
   private:
     struct Queued {
@@ -133,6 +135,7 @@ class RelayWorker : public RelayTransport {
                          RelayCheckValue& accepted, bool& fDuplicate);
     void Quarantine(Session& s, const std::string& path, const std::string& name);
     uint32_t Remaining(bool fTimed, bool& fOver) const;
+    void LogFound() const;
 
     std::string RelayFolder() const;
     std::shared_ptr<RelayPeer> PeerOf(const PacketConnection& conn) const;
@@ -149,6 +152,7 @@ class RelayWorker : public RelayTransport {
     std::atomic<bool> fUploading_{false};
     std::atomic<bool> fNoMove_{false};
     std::atomic<uint32_t> nFetchStart_{0};
+    std::atomic<uint64_t> nRequests_{0};
 
     mutable std::mutex peersLock_;
     std::map<const PacketConnection*, std::shared_ptr<RelayPeer>> peers_;

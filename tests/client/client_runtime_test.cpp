@@ -1,11 +1,13 @@
 // ClientRuntime on an injected clock: the listing and retention tick, and
 // connecting by server text.
+#include "client/app/client_relay.h"
 #include "client/app/client_runtime.h"
 #include "client/client_test_support.h"
 #include "client/connections/server_params.h"
 #include "common/ini_file.h"
 #include "common/log.h"
 #include "imagestore/image_list.h"
+#include "storage/account_form.h"
 #include "support/system_time.h"
 
 #include <filesystem>
@@ -112,6 +114,49 @@ TEST_F(ClientRuntimeTest, CameraTableLoadedMidHourIsListedAtTheNextTick) {
         runtime->Tick();
         return !DayExists("20240102");
     }));
+}
+
+// A storage-linked server relays through the account of --storage, else
+// the one it used last, else the first; an unknown --storage URI, no
+// account or one whose Setup is 0 refuses it with the auto-connect line.
+TEST_F(ClientRuntimeTest, StorageLinkedServersTakeTheirAccountInOrder) {
+    const std::string first = "https://first.example/r/", saved = "https://saved.example/r/";
+    {
+        AccountStore store(dir.File("BrindleView.ini"));
+        for (const std::string& uri : {saved, first}) { // the last saved is first in the list
+            AccountForm form;
+            form.cUri = uri;
+            form.cUser = "u";
+            form.cPasswd = form.cPasswdAgain = "p";
+            AccountPtr account;
+            ASSERT_EQ(SaveAccountForm(store, form, account), 0u);
+        }
+    }
+    ClientRelay relay(runtime->Context(), dir.File("BrindleView.ini"), "pc2");
+    ServerParams psp;
+    psp.cAddress = "host1";
+    struct Case {
+        const char* pcSaved;
+        std::string uri;
+        std::string expected; // empty: refused
+    } cases[] = {
+        {"", "", first},
+        {saved.c_str(), "", saved},
+        {"https://gone.example/", "", first},
+        {saved.c_str(), first, first},
+        {"", "HTTPS://SAVED.EXAMPLE/r/", saved},
+        {"", "https://unknown.example/", ""},
+    };
+    for (const Case& c : cases) {
+        psp.cStorage = c.pcSaved;
+        AccountLink* link = StorageLinkFor(relay, psp, c.uri);
+        EXPECT_EQ(link ? link->Name() : "", c.expected) << c.pcSaved << " " << c.uri;
+    }
+    relay.Link(first)->Account()->nSetup = 0;
+    EXPECT_EQ(StorageLinkFor(relay, psp, ""), nullptr);
+    EXPECT_NE(test::ReadFileText(dir.File("BrindleView.log"))
+                  .find("サーバhost1のオンラインストレージ設定が不十分なため自動接続を中止"),
+              std::string::npos);
 }
 
 // A text that names no server is neither connected nor remembered.

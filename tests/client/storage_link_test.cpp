@@ -86,6 +86,14 @@ class FakeStorage : public StorageLink {
         ++nRestarts;
         return &pipe;
     }
+    std::shared_ptr<RelayPeer> Attach(PacketConnection& conn,
+                                      const std::string& cAddress) override {
+        conn.pRelay = &pipe;
+        peer = std::make_shared<RelayPeer>();
+        peer->cName = cAddress;
+        return peer;
+    }
+    void Detach(PacketConnection& conn) override { (void)conn; }
     void PollNow(PacketConnection& conn) override {
         (void)conn;
         ++nPolls;
@@ -93,6 +101,7 @@ class FakeStorage : public StorageLink {
     void CloseWorker() override { fClosed = true; }
 
     RelayPipe pipe;
+    std::shared_ptr<RelayPeer> peer;
     std::atomic<uint32_t> nSendNo{700};
     std::atomic<int32_t> nInuse{0};
     std::atomic<bool> fWorker{false};
@@ -174,6 +183,14 @@ TEST_F(StorageLinkTest, LogsInReceivesAndLetsTheRelayGo) {
     std::string settings = test::ServerSettingsText({{"/dev/a", "Cam"}});
     Send(PT_CONNECT, test::PiecePayload(1, 1, test::BytesOf(settings), 12));
     ASSERT_TRUE(WaitUntil([&] { return psp->fOnline.load() == 1; }));
+    // Online, the relay's files carry check values chained from the answer.
+    ASSERT_NE(storage.peer, nullptr);
+    EXPECT_TRUE(storage.peer->fLoggedIn);
+    EXPECT_TRUE(storage.peer->fRunning);
+    EXPECT_EQ(storage.peer->Password(), "pw");
+    RelayCheckValue chain;
+    std::copy(answer.begin(), answer.begin() + 16, chain.begin());
+    EXPECT_EQ(storage.peer->Chain(), chain);
     EXPECT_NE(test::ReadFileText(psp->cServerIni).find("Webdav=box"), std::string::npos);
 
     std::vector<uint8_t> jpeg = test::TestJpeg(16, 16, 3);
@@ -188,6 +205,8 @@ TEST_F(StorageLinkTest, LogsInReceivesAndLetsTheRelayGo) {
     ASSERT_TRUE(Expect(PT_DISCONNECT));
     ASSERT_TRUE(WaitUntil([&] { return psp->dwThreadId.load() == 0; }));
     EXPECT_TRUE(storage.fClosed.load());
+    EXPECT_FALSE(storage.peer->fRunning);
+    EXPECT_FALSE(storage.peer->fLoggedIn);
     EXPECT_EQ(storage.nInuse.load(), 0);
 }
 

@@ -28,7 +28,14 @@ namespace {
 class RecordingPower : public Power {
   public:
     void SetExecutionState(uint32_t nFlags) override { calls.push_back(nFlags); }
+    uint32_t SetWakeTimer(uint32_t nMinutes) override {
+        wakeMinutes.push_back(nMinutes);
+        return nWakeResult;
+    }
+    void CancelWakeTimer() override { wakeMinutes.push_back(0); }
     std::vector<uint32_t> calls;
+    std::vector<uint32_t> wakeMinutes; // 0: cancelled
+    uint32_t nWakeResult = 0;
 };
 
 // Records what the runtime tells its host, from whichever thread.
@@ -395,10 +402,24 @@ TEST_F(RuntimeTest, RelayRunsOnTheFirstAccountAndRefusesAnUnusableComputerName) 
         return runtime->Start();
     };
     EXPECT_EQ(start("host.example"), ERR_RELAY_NAME);
+    EXPECT_TRUE(power.wakeMinutes.empty());
     ASSERT_EQ(start("host-1"), 0u);
     EXPECT_EQ(Key(Ini(), "http://127.0.0.1:9/relay/", "Inuse"), "1");
+    // The background check wakes a suspended computer every WakeInterval minutes.
+    EXPECT_EQ(power.wakeMinutes, std::vector<uint32_t>{15});
+    EXPECT_NE(ReadFileText(dir.File("BrindleHost.log"))
+                  .find("オンラインストレージ確認サスペンド復帰タイマ設定\r\n"),
+              std::string::npos);
     runtime->Shutdown();
     EXPECT_EQ(Key(Ini(), "http://127.0.0.1:9/relay/", "Inuse"), "0");
+    EXPECT_EQ(power.wakeMinutes.back(), 0u);
+
+    // Where the system refuses alarm timers, the failure is logged with its code.
+    power.nWakeResult = ERROR_ACCESS_DENIED_CODE;
+    ASSERT_EQ(start("host-1"), 0u);
+    EXPECT_NE(ReadFileText(dir.File("BrindleHost.log"))
+                  .find("オンラインストレージ確認サスペンド復帰タイマ設定失敗(00000005)"),
+              std::string::npos);
 }
 
 } // namespace

@@ -98,5 +98,69 @@ TEST(RelayBackgroundTest, WatchdogReplacesACheckThreadStuckInAFetch) {
     background.Stop();
 }
 
+// A listing of thousands of senders nobody knows, besides names that must
+// never reach a request (encoded CR LF, NUL, "/", over-long names, bad
+// sequences): at most 64 connections are asked for, and nothing is fetched
+// for a sender without a connection.
+TEST(RelayListingTest, ThousandsOfUnknownSendersAskForAtMost64Connections) {
+    std::string listing = "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\">";
+    auto entry = [&](const std::string& name) {
+        listing += "<D:response><D:href>/r/%21Brindleshank%21/" + name +
+                   "</D:href><D:propstat><D:prop><D:getcontentlength>40</D:getcontentlength>"
+                   "</D:prop></D:propstat></D:response>";
+    };
+    for (int i = 0; i < 3000; ++i)
+        entry("PC" + std::to_string(i) + "%29HOST1.00000001");
+    for (const char* hostile :
+         {"PC%0D%0AX%29HOST1.00000001", "PC%00X%29HOST1.00000001", "PC%2FX%29HOST1.00000001",
+          "PC%29HOST1.0000000G", "PC%29HOST1.000000001"})
+        entry(hostile);
+    entry(std::string(64, 'A') + "%29HOST1.00000001");
+    listing += "</D:multistatus>";
+
+    std::atomic<int> nRequests{0};
+    std::atomic<int> nFetches{0};
+    test::ScriptedHttpServer storage([&](int fd, int) {
+        for (;;) {
+            std::string request = test::ReadUntil(fd, "\r\n\r\n");
+            if (request.empty())
+                return true;
+            ++nRequests;
+            if (request.rfind("PROPFIND", 0) == 0) {
+                if (request.find("</a:propfind>\r\n") == std::string::npos)
+                    test::ReadUntil(fd, "</a:propfind>\r\n");
+                test::SendText(fd, "HTTP/1.1 207 Multi-Status\r\nContent-Length: " +
+                                       std::to_string(listing.size()) + "\r\n\r\n" + listing);
+            } else {
+                ++nFetches;
+                test::SendText(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+            }
+        }
+    });
+    test::TempDir dir;
+    auto account = std::make_shared<StorageAccount>();
+    account->cSettingsFile = dir.File("BrindleHost.ini");
+    account->cUri = "http://127.0.0.1:" + std::to_string(storage.Port()) + "/r/";
+    account->cHost = "127.0.0.1";
+    account->nPort = storage.Port();
+    account->cPath = "/r/";
+    account->nSsl = -2;
+    account->nSetup = 7;
+    std::vector<std::string> asked;
+    RelayWorkerOptions options;
+    options.fServer = true;
+    options.cComputerName = "host1";
+    options.onPeer = [&](const std::string& name) { asked.push_back(name); };
+    RelayWorker worker(account, options);
+    ASSERT_EQ(worker.Start(), 0u);
+    PacketConnection none;
+    worker.Poll(none);
+    EXPECT_EQ(asked.size(), RELAY_PEERS_FROM_LISTING_MAX);
+    for (const std::string& name : asked)
+        EXPECT_EQ(name.find_first_not_of("PC0123456789"), std::string::npos) << name;
+    EXPECT_EQ(nFetches.load(), 0);
+    EXPECT_EQ(nRequests.load(), 1);
+}
+
 } // namespace
 } // namespace brindle

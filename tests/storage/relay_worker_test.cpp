@@ -1,6 +1,7 @@
 // The relay worker against a real WebDAV server (lighttpd on loopback,
 // Digest over TLS): a server-side and a client-side worker exchange packets
 // through one folder, as BrindleHost and BrindleView do.
+#include "common/log.h"
 #include "storage/account_form.h"
 #include "storage/relay_worker.h"
 
@@ -8,6 +9,7 @@
 #include "relay_proxy.h"
 #include "support/file_text.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +215,57 @@ TEST_F(RelayWorkerTest, ServerAsksForAConnectionForAnUnknownSender) {
     EXPECT_EQ(FilesIn(RelayDir()), 1u); // kept until its connection runs
 }
 
+// Client: the files of a server whose thread has stopped stay in the folder,
+// also when a listing from before the stop still names them.
+TEST_F(RelayWorkerTest, FilesOfAStoppedServerEntryStayInTheFolder) {
+    Side host(Account(hostStore_), true, "HOST1", "PC2");
+    std::atomic<uint32_t> nBudget{0};
+    RelayWorkerOptions options = Side::Options(false, "PC2");
+    options.fetchBudget = [&] { return nBudget.load(); };
+    RelayWorker view(Account(viewStore_), options);
+    ASSERT_EQ(view.Start(), 0u);
+    auto entry = std::make_shared<RelayPeer>();
+    entry->cName = "HOST1";
+    entry->fRunning = true;
+    PacketConnection conn;
+    view.Attach(conn, entry);
+    ASSERT_EQ(host.Send("one", false), 0u);
+    ASSERT_EQ(host.Send("two", false), 0u);
+
+    view.Poll(conn); // listed, nothing fetched within a budget of 0
+    entry->fRunning = false;
+    nBudget = 600000;
+    view.Poll(conn); // the listed entries of the stopped thread are dropped
+    view.Poll(conn); // a new listing skips them
+    EXPECT_EQ(view.QueuedCount(), 0u);
+    EXPECT_EQ(FilesIn(RelayDir()), 2u);
+
+    entry->fRunning = true;
+    view.Poll(conn);
+    EXPECT_EQ(view.QueuedCount(), 2u);
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
+}
+
+// "Debug" bit value 2: one line per upload, listed file, fetch and removal.
+TEST_F(RelayWorkerTest, DetailLinesFollowEveryStep) {
+    test::TempDir logDir;
+    LogOpen(logDir.File("relay.log"));
+    g_nDebug = DEBUG_RELAY_DETAIL;
+    Side host(Account(hostStore_), true, "HOST1", "PC2");
+    Side view(Account(viewStore_), false, "PC2", "HOST1");
+    ASSERT_EQ(host.Send("image", true), 0u);
+    EXPECT_EQ(view.PollAll(), std::vector<std::string>{"image"});
+    g_nDebug = 0;
+    LogClose();
+    std::string log = test::ReadFileText(logDir.File("relay.log"));
+    std::string folder = "127.0.0.1/digest/" + folder_ + "/%21Brindleshank%21";
+    for (std::string line : {"MOVE " + folder + "/HOST1%7BPC2.00000000 ",
+                             std::string("PROPFIND #0 HOST1{PC2.00000000"),
+                             "GET " + folder + "/HOST1%7BPC2.00000000 length=9 ",
+                             "DELETE " + folder + "/HOST1%7BPC2.00000000 response=20"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
 using test::RelayProxy;
 
 // Counts requests of one method on relay files (not folders).
@@ -305,6 +358,64 @@ TEST_F(RelayWorkerTest, AFileCutThreeTimesIsMovedAsideAndLaterFilesFlow) {
     EXPECT_TRUE(fs::exists(RelayDir("/HOST1(PC2.00000000.err")));
     EXPECT_EQ(view.PollAll(), std::vector<std::string>{"next"});
     EXPECT_EQ(FilesIn(RelayDir()), 1u); // only the .err file
+}
+
+// A clock the proxy's thread moves while the worker reads it.
+class SteppedClock : public Clock {
+  public:
+    uint32_t Tick() const override { return tick_.load(); }
+    SystemTime LocalNow() const override { return {}; }
+    void Set(uint32_t tick) { tick_ = tick; }
+    void Advance(uint32_t ms) { tick_ += ms; }
+
+  private:
+    std::atomic<uint32_t> tick_{1};
+};
+
+// The server's timed polls: nothing in the first 30 s after boot; later,
+// once 49 s of a fetch phase have passed, no request goes out, a removal
+// included. Each step of the clock stays inside the limit of the request
+// it happens in.
+TEST_F(RelayWorkerTest, TimedPollsKeepToTheBootQuietAndThe49SecondPhase) {
+    SteppedClock clock;
+    clock.Set(RELAY_STARTUP_QUIET_MS - 1);
+    std::atomic<int> nGets{0};
+    RelayProxy proxy(server_->HttpPort(), [&](const std::string& method, const std::string&) {
+        if (method == "GET") {
+            int n = nGets++;
+            clock.Advance(n == 0 ? 25000 : n == 1 ? 24500 : 0);
+        }
+        return RelayProxy::Reply{};
+    });
+    RelayWorkerOptions options = Side::Options(true, "HOST1");
+    options.pClock = &clock;
+    RelayWorker host(Account(hostStore_, proxy.Port()), options);
+    ASSERT_EQ(host.Start(), 0u);
+    auto peer = std::make_shared<RelayPeer>();
+    peer->cName = "PC2";
+    peer->fRunning = true;
+    PacketConnection conn;
+    host.Attach(conn, peer);
+    Side view(Account(viewStore_, proxy.Port()), false, "PC2", "HOST1");
+    for (const char* packet : {"one", "two", "three"})
+        ASSERT_EQ(view.Send(packet, false), 0u);
+    size_t nBefore = proxy.Seen().size();
+
+    host.TimedPoll();
+    EXPECT_EQ(proxy.Seen().size(), nBefore);
+
+    clock.Set(RELAY_STARTUP_QUIET_MS);
+    host.TimedPoll();
+    // "one" fetched and removed at 25 s; "two" fetched at 49.5 s, too late
+    // for its removal; "three" waits.
+    EXPECT_EQ(nGets.load(), 2);
+    EXPECT_EQ(Count(proxy.Seen(), "DELETE"), 1);
+    EXPECT_EQ(host.QueuedCount(), 2u);
+    EXPECT_EQ(FilesIn(RelayDir()), 2u);
+
+    host.TimedPoll(); // "two" again: removed, not queued twice; then "three"
+    EXPECT_EQ(host.QueuedCount(), 3u);
+    EXPECT_EQ(FilesIn(RelayDir()), 0u);
 }
 
 TEST(RelayWorkerStart, UnusableComputerNamesAreRefused) {

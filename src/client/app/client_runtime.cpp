@@ -1,5 +1,6 @@
 #include "client/app/client_runtime.h"
 
+#include "client/app/client_relay.h"
 #include "client/app/headless_host.h"
 #include "client/connections/address.h"
 #include "client/connections/client_context.h"
@@ -12,12 +13,14 @@
 #include "imagestore/image_list.h"
 #include "imagestore/navigation.h"
 #include "platform/clock.h"
+#include "platform/computer_name.h"
 #include "platform/data_folder.h"
 #include "platform/expand_path.h"
 #include "platform/file_lock.h"
 #include "platform/power.h"
 #include "platform/stop_signals.h"
 #include "storage/account_command.h"
+#include "storage/relay_names.h"
 
 #include <csignal>
 #include <cstdio>
@@ -121,6 +124,10 @@ ClientRuntime::ClientRuntime(ClientRuntimeOptions options)
     ctx_.pHost = options.pHost;
     ctx_.pNetwork = options.pNetwork;
     ctx_.pClock = options.pClock;
+    cStorageUri_ = options.cStorageUri;
+    relay_ = std::make_unique<ClientRelay>(ctx_, ctx_.cSettingsFile,
+                                           options.cComputerName.empty() ? ComputerName()
+                                                                         : options.cComputerName);
 }
 
 ClientRuntime::~ClientRuntime() {
@@ -155,16 +162,26 @@ ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) 
         return ConnectResult::kNotAServer;
     if (fRemember)
         AddRecentServer(ctx_, text);
-    if (nPort <= 0) {
-        LogWrite("サーバ%sのオンラインストレージ設定が不十分なため自動接続を中止\r\n",
-                 address.c_str());
-        return ConnectResult::kStorageLinked;
-    }
     ServerParams* psp = FindServerParams(ctx_, address, nPort);
     if (psp == nullptr && (psp = CreateServerParams(ctx_, address, nPort)) == nullptr)
         return ConnectResult::kNotStarted;
     if (psp->dwThreadId.load() != 0)
         return ConnectResult::kRunning;
+    if (psp->IsStorageLinked()) {
+        LoadCameraInfo(ctx_, *psp); // its saved "Webdav"
+        AccountLink* link = StorageLinkFor(*relay_, *psp, cStorageUri_);
+        if (link == nullptr)
+            return ConnectResult::kStorageLinked;
+        std::string upper;
+        for (const std::string& name : {relay_->ComputerName(), address})
+            if (!RelayPeerName(name, upper)) {
+                LogWrite("オンラインストレージ中継: "
+                         "コンピュータ名\"%.64s\"は使えません(英数字・_・-の63文字以内)\r\n",
+                         name.c_str());
+                return ConnectResult::kRelayName;
+            }
+        psp->pStorage = link;
+    }
     return StartClientThread(ctx_, *psp) == 0 ? ConnectResult::kStarted
                                               : ConnectResult::kNotStarted;
 }
@@ -215,6 +232,7 @@ void ClientRuntime::Shutdown() {
     if (sleepWatcher_)
         sleepWatcher_->Stop();
     StopClientThreads(ctx_);
+    relay_->Close();
 }
 
 uint32_t ClientRuntime::SetFolder(const std::string& cFolder) {
@@ -262,8 +280,15 @@ void ReportConnect(ClientRuntime& runtime, const std::string& text, ConnectResul
         break;
     case ConnectResult::kStorageLinked:
         std::fprintf(stderr,
-                     "BrindleView: %s is reached through an online storage, which this "
-                     "program cannot use yet\n",
+                     "BrindleView: %s is reached through an online storage, and no usable "
+                     "storage account is set (--set-storage URI, --storage URI)\n",
+                     text.c_str());
+        break;
+    case ConnectResult::kRelayName:
+        std::fprintf(stderr,
+                     "BrindleView: %s: names in relay files are 1-63 letters, digits, _ or -; "
+                     "this computer's name (COMPUTERNAME, else the host name) or the server's "
+                     "is not\n",
                      text.c_str());
         break;
     case ConnectResult::kNotStarted:
@@ -308,15 +333,23 @@ int RunHeadlessClient(const ClientOptions& options) {
         runtimeOptions.cDataFolder = dataFolder;
         runtimeOptions.pHost = &host;
         runtimeOptions.pNetwork = &network;
+        runtimeOptions.cStorageUri = options.cStorage;
         ClientRuntime runtime(runtimeOptions);
         runtime.Start();
         // The servers of the command line first (they join the recently
         // used list, as the connect button does), then those marked for
         // auto-connect.
-        for (const std::string& text : options.connect)
-            ReportConnect(runtime, text, runtime.ConnectText(text, true));
+        bool fStorageRefused = false;
+        for (const std::string& text : options.connect) {
+            ConnectResult result = runtime.ConnectText(text, true);
+            fStorageRefused |=
+                result == ConnectResult::kStorageLinked || result == ConnectResult::kRelayName;
+            ReportConnect(runtime, text, result);
+        }
         runtime.ConnectAutomatic();
-        if (runtime.RunningServers() == 0) {
+        if (fStorageRefused) {
+            nExit = 1;
+        } else if (runtime.RunningServers() == 0) {
             std::fprintf(stderr, "BrindleView: no server to connect; give one with --connect "
                                  "HOST:PORT\n");
             nExit = 2;
@@ -412,6 +445,8 @@ bool ParseClientOptions(int argc, const char* const* argv, ClientOptions& option
             ;
         else if (value("--connect", text))
             options.connect.push_back(text);
+        else if (value("--storage", options.cStorage))
+            ;
         else if (value("--set-storage", text) || value("--delete-storage", text)) {
             if (error.empty() && text.empty())
                 error = std::string(arg.substr(0, arg.find('='))) + " needs a URI";
@@ -428,7 +463,7 @@ bool ParseClientOptions(int argc, const char* const* argv, ClientOptions& option
 
 std::string ClientUsage() {
     return "Usage: BrindleView [--headless] [--data-dir DIR] [--connect HOST:PORT]...\n"
-           "                   [--password-file FILE]\n"
+           "                   [--password-file FILE] [--storage URI]\n"
            "       BrindleView --set-storage URI [--any-certificate] [--data-dir DIR]\n"
            "       BrindleView --delete-storage URI [--data-dir DIR]\n"
            "       BrindleView --help | --version\n"
@@ -441,7 +476,10 @@ std::string ClientUsage() {
            "  --data-dir DIR       settings, log and images in DIR instead of\n"
            "                       <documents>/BrindleView\n"
            "  --connect HOST:PORT  connect to this server (repeatable); servers marked for\n"
-           "                       auto-connect are connected as well\n"
+           "                       auto-connect are connected as well. A name without a port\n"
+           "                       is a server reached through an online storage\n"
+           "  --storage URI        the storage account for such servers (default: the one\n"
+           "                       the server used last, else the first)\n"
            "  --password-file FILE the password for servers that ask for one (first line)\n"
            "  --set-storage URI    add or change the online storage account of URI; reads\n"
            "                       the user name and the password from standard input\n"

@@ -20,6 +20,7 @@ namespace brindle {
 
 class Clock;
 class ClientHost;
+class ClientRelay;
 class NetworkEnvironment;
 class SleepWatcher;
 struct ListingClock;
@@ -29,7 +30,8 @@ struct ClientOptions {
     bool fHelp = false;
     bool fVersion = false;
     std::string cDataDir;
-    std::vector<std::string> connect; // "host:port" texts
+    std::vector<std::string> connect; // "host:port" texts; a name alone: through a storage
+    std::string cStorage;             // --storage URI: the account for storage-linked servers
     std::string cPasswordFile;
     // Storage account commands.
     std::string cSetStorage;    // --set-storage URI
@@ -51,6 +53,11 @@ struct ClientRuntimeOptions {
     NetworkEnvironment* pNetwork = nullptr;
     const Clock* pClock = nullptr; // null: the system clock
     bool fWatchPower = true;       // follow suspend and resume
+    // Storage-linked servers: the account of this URI (empty: the server's
+    // saved one, else the first), and this computer's name in relay files
+    // (empty: the system's).
+    std::string cStorageUri;
+    std::string cComputerName;
     // Asked before a missing save folder is created (the window asks the
     // user); null: created without asking. A folder refused stays missing.
     std::function<bool(const std::string& folder)> askCreateFolder;
@@ -60,7 +67,8 @@ enum class ConnectResult {
     kStarted,       // a connection thread runs for the server now
     kRunning,       // one ran already
     kNotAServer,    // the text names no server (bad port, empty address)
-    kStorageLinked, // reached through an online storage, not available here
+    kStorageLinked, // reached through an online storage without a usable account
+    kRelayName,     // this computer's or the server's name cannot name relay files
     kNotStarted,    // the thread could not be started
 };
 
@@ -103,11 +111,14 @@ class ClientRuntime {
     uint32_t Days() const { return nDays_; }
 
     ClientContext& Context() { return ctx_; }
+    ClientRelay& Relay() { return *relay_; }
 
   private:
     class PowerEventsOf;
 
     ClientContext ctx_;
+    std::string cStorageUri_;
+    std::unique_ptr<ClientRelay> relay_;
     bool fWatchPower_;
     uint32_t nDays_ = 31;
     std::unique_ptr<ListingClock> listingClock_;

@@ -10,6 +10,7 @@
 #include "imagestore/image_path.h"
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -119,6 +120,16 @@ ClientLink::Next ClientLink::FinishSettingsTransfer() {
     psp_.nSettingsChunk = -1;
     nEchoClock_ = Now();
     LoadCameraInfo(ctx_, psp_, &psp_.fStop);
+    if (psp_.relayPeer) {
+        // From now on every file carries the next check value of the chain
+        // that this log-in begins (zero after a log-in without password).
+        RelayCheckValue chain;
+        std::copy(psp_.abDigest.begin(), psp_.abDigest.end(), chain.begin());
+        // The server checks with the password it asked for; without a
+        // challenge in this log-in it has none, whatever we have saved.
+        psp_.relayPeer->SetLogin(fAuthAnswered_ ? psp_.cPassword : std::string(), chain);
+        psp_.relayPeer->fLoggedIn = true;
+    }
     psp_.fOnline = 1;
     UpdateServerState();
     host_.SettingsTransferred(psp_);

@@ -165,6 +165,7 @@ ClientLink::Next ClientLink::OnAuth(std::span<uint8_t> payload) {
     uint8_t digest[16];
     AuthDigest(psp_.cPassword, payload.first<16>(), digest);
     std::copy(digest, digest + 16, psp_.abDigest.begin());
+    fAuthAnswered_ = true;
     std::copy(digest, digest + 16, payload.begin());
     if (Send(PT_AUTH, payload.first(AUTH_PAYLOAD_SIZE), true) != 0)
         return Next::Teardown;

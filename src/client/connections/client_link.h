@@ -42,6 +42,7 @@ class ClientLink {
     Next OnReceiveError(uint32_t nError);
     void Teardown();
     void AwaitServerDisconnect();
+    void TakeRelayRest();
     void Exit();
 
     // client_dispatch.cpp: what the server's packets do.
@@ -73,6 +74,9 @@ class ClientLink {
     int64_t Receive(uint32_t& nError);
     void CloseSocket();
     bool Stopping() const { return psp_.fStop.load() != 0; }
+    // Storage links: our files the server has not read yet, as the last
+    // listing found them.
+    int32_t Unread() const { return psp_.relayPeer ? psp_.relayPeer->nBacklog.load() : 0; }
     const char* Address() const { return psp_.cAddress.c_str(); }
 
     ClientContext& ctx_;
@@ -89,6 +93,8 @@ class ClientLink {
     uint32_t nPollClock_ = 0;   // storage links: last poll
     bool fIdle_ = true;         // storage links: the last poll brought nothing
     uint32_t nLinkStamp_ = 0;
+    bool fAuthAnswered_ = false;         // storage links: this log-in answered a challenge
+    RelayTransport* attached_ = nullptr; // storage links: the worker the link is attached to
     uint64_t nServerStamp_ = 0; // password stamp of the last authentication request
     bool fServerDisconnect_ = false;
 

@@ -30,6 +30,8 @@ constexpr uint32_t NO_ANSWER_LIMIT_MS = 60000;
 constexpr uint32_t ECHO_INTERVAL_MS = 120000;
 constexpr uint32_t NO_ANSWER_BOX_MS = 30000;
 constexpr uint32_t DISCONNECT_WAIT_MS = 5000;
+// A stopping storage link takes what the server still sends for so long.
+constexpr uint32_t RELAY_REST_LIMIT_MS = 15000;
 // A connect that hangs (a host that drops packets) is given up after this.
 constexpr int CONNECT_LIMIT_MS = 20000;
 
@@ -177,6 +179,12 @@ bool ClientLink::Attempt() {
     fServerDisconnect_ = false;
     if (fStorage_ ? !PrepareStorage() : !ConnectTcp())
         return false;
+    if (fStorage_) {
+        // A new log-in starts the chain of check values anew.
+        psp_.relayPeer->fLoggedIn = false;
+        psp_.abDigest.fill(0);
+        fAuthAnswered_ = false;
+    }
     SetAnswerClock();
     if (fStorage_)
         psp_.pStorage->PollNow(psp_.conn);
@@ -300,6 +308,17 @@ bool ClientLink::PrepareStorage() {
             psp_.fStop = 1;
         return false;
     }
+    if (worker != attached_) {
+        // A worker started anew knows nothing of this link yet.
+        psp_.relayPeer = psp_.pStorage->Attach(psp_.conn, psp_.cAddress);
+        if (!psp_.relayPeer) {
+            LogWrite("サーバ%sはオンラインストレージ中継の名前に使えません\r\n", Address());
+            psp_.fStop = 1;
+            return false;
+        }
+        attached_ = worker;
+        psp_.relayPeer->fRunning = true;
+    }
     psp_.conn.pRelay = worker;
     return true;
 }
@@ -382,7 +401,7 @@ ClientLink::Next ClientLink::Clocks() {
     if (nAnswerClock_ != 0) {
         std::optional<int64_t> elapsed = CorrectedElapsed(nAnswerClock_);
         if (elapsed && *elapsed > NO_ANSWER_LIMIT_MS) {
-            if (!fStorage_ || psp_.nUnread.load() <= 0) {
+            if (!fStorage_ || Unread() <= 0) {
                 char text[512];
                 std::snprintf(text, sizeof text, "サーバ%sから応答がないため切断・再接続します。",
                               Address());
@@ -399,7 +418,7 @@ ClientLink::Next ClientLink::Clocks() {
         std::optional<int64_t> elapsed = CorrectedElapsed(nEchoClock_);
         if (elapsed && *elapsed > ECHO_INTERVAL_MS) {
             nEchoClock_ = Now();
-            if (!fStorage_ || psp_.nUnread.load() <= 0) {
+            if (!fStorage_ || Unread() <= 0) {
                 if (Send(PT_ECHO, {}, true) == 0 && nAnswerClock_ == 0)
                     SetAnswerClock();
             } else {
@@ -420,7 +439,7 @@ ClientLink::Next ClientLink::OnNothingReceived() {
     if (psp_.nSettingsChunk.load() >= 0 || nAnswerClock_ == 0 ||
         Elapsed(nAnswerClock_) <= NO_ANSWER_LIMIT_MS)
         return Next::Continue;
-    if (psp_.nUnread.load() > 0) {
+    if (Unread() > 0) {
         LogWrite("サーバ%sが要求を読み出さないため切断・再接続要求の送信を中止します。\r\n",
                  Address());
         SetAnswerClock();
@@ -442,7 +461,7 @@ ClientLink::Next ClientLink::OnReceiveError(uint32_t nError) {
     Next next = Next::Continue;
     if (psp_.fOnline.load() == 0 && psp_.nSettingsChunk.load() >= 0 && nAnswerClock_ != 0 &&
         Elapsed(nAnswerClock_) > NO_ANSWER_LIMIT_MS) {
-        if (!fStorage_ || psp_.nUnread.load() <= 0) {
+        if (!fStorage_ || Unread() <= 0) {
             if (nError == WSAEWOULDBLOCK_CODE)
                 LogWrite("サーバ%sへ再接続開始\r\n", Address());
             else
@@ -460,6 +479,11 @@ ClientLink::Next ClientLink::OnReceiveError(uint32_t nError) {
 
 void ClientLink::Teardown() {
     host_.ClosePropertyDialogOf(psp_);
+    if (fStorage_ && !fServerDisconnect_) {
+        Send(PT_DISCONNECT, {}, true);
+        if (Stopping() && psp_.fOnline.load() != 0)
+            TakeRelayRest();
+    }
     assembly_.FreePieces();
     DropSettingsFile(false);
     if (!fStorage_) {
@@ -468,11 +492,49 @@ void ClientLink::Teardown() {
             AwaitServerDisconnect();
         }
         CloseSocket();
-    } else if (!fServerDisconnect_) {
-        Send(PT_DISCONNECT, {}, true);
     }
     psp_.fOnline = 0;
+    if (psp_.relayPeer)
+        psp_.relayPeer->fLoggedIn = false;
     UpdateServerState();
+}
+
+// A storage link that stops takes the images the server had already put in
+// the folder for it, until the server has read our disconnect and sends no
+// more: they were sent while we were logged in, and no later link would
+// want them. Our files count as read once a listing finds none of them;
+// the server may still be finishing a batch then, so the wait goes on for
+// two poll intervals after that. At most RELAY_REST_LIMIT_MS.
+void ClientLink::TakeRelayRest() {
+    uint32_t nStart = Now();
+    uint32_t nReadAt = 0; // a poll found our files read
+    int64_t nSettle = int64_t{psp_.pStorage->IntervalSeconds()} * 2000 + 1000;
+    // Each turn sleeps at least once or polls, so the count bounds the wait
+    // also on a clock that stands still.
+    for (uint32_t turn = 0;
+         turn < RELAY_REST_LIMIT_MS / SOCKET_TIMEOUT_MS && Elapsed(nStart) < RELAY_REST_LIMIT_MS;
+         ++turn) {
+        uint32_t nError = 0;
+        int64_t n = Receive(nError);
+        if (n >= static_cast<int64_t>(PACKET_HEADER_SIZE)) {
+            uint16_t nType = PacketHeaderRead(packet_.data()).type;
+            if (nType == PT_DISCONNECT)
+                return; // the server has gone: nothing more comes
+            if (nType >= PT_IMAGE && nType <= PT_IMAGE + 8)
+                Dispatch(n);
+            continue;
+        }
+        if (n < 0 && nError != WSAEWOULDBLOCK_CODE && nError != WSAETIMEDOUT_CODE)
+            return;
+        if (Unread() > 0) {
+            nReadAt = 0;
+        } else if (nReadAt == 0) {
+            nReadAt = Now();
+        } else if (Elapsed(nReadAt) >= nSettle) {
+            return;
+        }
+        SleeperOf(ctx_).Sleep(SOCKET_TIMEOUT_MS);
+    }
 }
 
 // After our disconnect the server answers with its own and closes; waits
@@ -500,6 +562,12 @@ void ClientLink::Exit() {
     if (!fStorage_) {
         CloseSocket();
     } else if (psp_.pStorage) {
+        if (psp_.relayPeer) {
+            psp_.relayPeer->fLoggedIn = false;
+            psp_.relayPeer->fRunning = false;
+            psp_.pStorage->Detach(psp_.conn);
+            attached_ = nullptr;
+        }
         bool fOthers = false;
         {
             std::lock_guard<std::mutex> guard(ctx_.lock);

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "protocol/packet_codec.h"
+#include "storage/relay_peer.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -96,7 +98,10 @@ struct ServerParams {
     std::array<uint8_t, 16> abDigest{};
     StorageLink* pStorage = nullptr;
     std::string cStorage;
-    std::atomic<int32_t> nUnread{0};
+    // Storage links: what the relay worker reads and updates of this link
+    // (the count of our files still unread, nUnread, is its backlog).
+    // Set by the connection thread while it runs.
+    std::shared_ptr<RelayPeer> relayPeer;
 
     std::thread hThread; // the last connection thread started
     bool fThreadStarted = false;

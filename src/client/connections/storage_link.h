@@ -4,7 +4,10 @@
 // protocol/packet_codec.h.
 #pragma once
 
+#include "storage/relay_peer.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace brindle {
@@ -31,6 +34,14 @@ class StorageLink {
     // Has the program start the relay worker; returns it, or null when it
     // could not be started.
     virtual RelayTransport* RestartWorker() = 0;
+    // Attaches the connection to the running worker as the peer of that
+    // server name (upper-cased once for the relay's file names). Returns the
+    // peer handle the thread keeps current (running, online, chain), or null
+    // when no worker runs or the name cannot name relay files (logged).
+    virtual std::shared_ptr<RelayPeer> Attach(PacketConnection& conn,
+                                              const std::string& cAddress) = 0;
+    // The connection's thread ends: its files are no longer fetched.
+    virtual void Detach(PacketConnection& conn) = 0;
     // Polls the storage at once for this connection.
     virtual void PollNow(PacketConnection& conn) = 0;
     // The last storage-linked connection thread ends: the worker may go.

@@ -6,8 +6,8 @@
 
 namespace brindle {
 
-ServerRelay::ServerRelay(ConnectionManager& connections, const Clock& clock)
-    : connections_(connections), clock_(clock) {}
+ServerRelay::ServerRelay(ConnectionManager& connections, const Clock& clock, Power& power)
+    : connections_(connections), clock_(clock), power_(power) {}
 
 ServerRelay::~ServerRelay() {
     StopBackground();
@@ -41,8 +41,23 @@ uint32_t ServerRelay::Start(const std::string& settingsFile, const std::string& 
     store_->SetInUse(*account_, 1);
     background_ = std::make_unique<RelayBackground>(*worker_, clock_);
     background_->Start();
+    ArmWakeTimer();
     nTimerTick_ = clock_.Tick();
     return 0;
+}
+
+// A suspended server still polls its storage now and then: the power layer
+// wakes it (a kernel alarm timer where the process may set one).
+void ServerRelay::ArmWakeTimer() {
+    uint32_t nMinutes;
+    {
+        std::lock_guard lock(account_->lock);
+        nMinutes = std::max<uint32_t>(account_->nWakeInterval, 1);
+    }
+    if (uint32_t err = power_.SetWakeTimer(nMinutes); err == 0)
+        LogWrite("オンラインストレージ確認サスペンド復帰タイマ設定\r\n");
+    else
+        LogWrite("オンラインストレージ確認サスペンド復帰タイマ設定失敗(%08X)\r\n", err);
 }
 
 void ServerRelay::Tick(uint32_t nNow) {
@@ -100,9 +115,15 @@ void ServerRelay::StopBackground() {
         background_->Stop();
 }
 
+void ServerRelay::AbandonRequests() {
+    if (worker_)
+        worker_->Abandon();
+}
+
 void ServerRelay::Close() {
     background_.reset();
     if (worker_) {
+        power_.CancelWakeTimer();
         worker_->Close();
         store_->SetInUse(*account_, 0);
     }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/power.h"
 #include "server/connections/connection_manager.h"
 #include "storage/relay_background.h"
 #include "storage/relay_worker.h"
@@ -23,11 +24,12 @@ namespace brindle {
 
 class ServerRelay {
   public:
-    ServerRelay(ConnectionManager& connections, const Clock& clock);
+    ServerRelay(ConnectionManager& connections, const Clock& clock, Power& power);
     ~ServerRelay();
 
     // With fWebdav and at least one account: runs the worker on the first
-    // account (marked in use). Returns 0 (also when relaying is off), or
+    // account (marked in use) and has the computer woken every WakeInterval
+    // minutes for its background check. Returns 0 (also when relaying is off), or
     // ERR_RELAY_NAME for a computer name that cannot name relay files.
     uint32_t Start(const std::string& settingsFile, const std::string& computerName, bool fWebdav);
     // The runtime's tick: timer 1 every WaitInterval seconds, and the peers
@@ -38,6 +40,8 @@ class ServerRelay {
     // Before the connections stop: the check thread ends (its request
     // abandoned). After: the worker closes and the account is released.
     void StopBackground();
+    // Shutdown: the requests now running (an upload that hangs) fail at once.
+    void AbandonRequests();
     void Close();
 
     bool Running() const { return worker_ != nullptr; }
@@ -45,9 +49,11 @@ class ServerRelay {
 
   private:
     void StartPeer(const std::string& name);
+    void ArmWakeTimer();
 
     ConnectionManager& connections_;
     const Clock& clock_;
+    Power& power_;
     std::unique_ptr<AccountStore> store_;
     AccountPtr account_;
     std::unique_ptr<RelayWorker> worker_;

@@ -77,7 +77,7 @@ uint32_t ServerRuntime::Start() {
     PublishViews();
     StartCamerasInUse(cameras_, *backend_, bridge_);
     OpenListener();
-    relay_ = std::make_unique<ServerRelay>(*connections_, clock_);
+    relay_ = std::make_unique<ServerRelay>(*connections_, clock_, power_);
     if (uint32_t err = relay_->Start(cSettingsFile_, ComputerName(), settings_.fWebdav))
         return err;
     fStarted_ = true;
@@ -130,7 +130,10 @@ void ServerRuntime::Shutdown() {
     if (relay_)
         relay_->StopBackground();
     if (connections_)
-        connections_->StopAll();
+        connections_->StopAll(ConnectionManager::STOP_GRACE_MS, [this] {
+            if (relay_)
+                relay_->AbandonRequests();
+        });
     if (relay_)
         relay_->Close();
     for (CameraEntry& camera : cameras_) {

@@ -322,7 +322,7 @@ size_t ConnectionManager::UnjoinedThreads() {
     return n;
 }
 
-void ConnectionManager::StopAll(uint32_t nGraceMs) {
+void ConnectionManager::StopAll(uint32_t nGraceMs, const std::function<void()>& abandonRelay) {
     fClosing_.store(true);
     CloseListener();
     std::lock_guard<std::mutex> start(startLock_);
@@ -342,6 +342,7 @@ void ConnectionManager::StopAll(uint32_t nGraceMs) {
     // A thread normally ends within its 5 s wait for the client's
     // disconnect (a stalled send or packet gives up at the stop request).
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nGraceMs);
+    bool fAbandoned = false;
     for (ClientConnection* record : records) {
         while (record->Running() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -349,6 +350,10 @@ void ConnectionManager::StopAll(uint32_t nGraceMs) {
             std::lock_guard<std::mutex> lock(record->socketLock);
             if (record->socket.Valid())
                 ::shutdown(record->socket.Get(), SHUT_RDWR);
+        }
+        if (record->Running() && record->Relayed() && abandonRelay && !fAbandoned) {
+            fAbandoned = true;
+            abandonRelay();
         }
         if (record->thread.joinable())
             record->thread.join();

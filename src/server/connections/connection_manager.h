@@ -64,7 +64,9 @@ class ConnectionManager {
     // Closing: no connection starts any more; every thread is asked to stop
     // and joined. A thread still waiting for its client's disconnect after
     // nGraceMs has its socket shut down so that it ends.
-    void StopAll(uint32_t nGraceMs = STOP_GRACE_MS);
+    // abandonRelay: called once when relayed connections still run after the
+    // grace time (a storage request that hangs), so that their threads end.
+    void StopAll(uint32_t nGraceMs = STOP_GRACE_MS, const std::function<void()>& abandonRelay = {});
     // Long enough for the 5 s wait for a client's disconnect, short enough
     // that the program ends within 8 s of being told to.
     static constexpr uint32_t STOP_GRACE_MS = 6000;
