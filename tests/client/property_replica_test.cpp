@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,10 @@ struct Desc {
     }
     Desc& Window(const std::string& cls, uint32_t hParent, uint32_t h, uint8_t nKind,
                  std::vector<uint8_t> data = {}, const std::string& text = "t",
-                 int32_t nWidth = 100, int32_t nHeight = 20) {
+                 int32_t nWidth = 100, int32_t nHeight = 20, int32_t nLeft = 0, int32_t nTop = 0) {
         Text(text);
         Text(cls);
-        for (int32_t v : {0, 0, nWidth, nHeight, 0, 0, nWidth, nHeight})
+        for (int32_t v : {nLeft, nTop, nWidth, nHeight, 0, 0, nWidth, nHeight})
             Put32(uint32_t(v));
         for (uint32_t v : {0x50000000u, 0u, hParent, h, 1000u})
             Put32(v);
@@ -191,6 +192,7 @@ class RecordingReplicaHost : public PropertyReplicaHost {
         int32_t nCamera, nKind, nControlKind;
         uint32_t hWindow;
         int32_t nCode, nValue;
+        std::string cText;
     };
     bool fSlotFree = true;
     std::vector<Request> requests;
@@ -200,8 +202,9 @@ class RecordingReplicaHost : public PropertyReplicaHost {
 
     bool RequestSlotFree(const void*) override { return fSlotFree; }
     void PostRequest(const void*, int32_t nCamera, int32_t nKind, int32_t nControlKind,
-                     uint32_t hWindow, int32_t nCode, int32_t nValue, const std::string&) override {
-        requests.push_back({nCamera, nKind, nControlKind, hWindow, nCode, nValue});
+                     uint32_t hWindow, int32_t nCode, int32_t nValue,
+                     const std::string& cText) override {
+        requests.push_back({nCamera, nKind, nControlKind, hWindow, nCode, nValue, cText});
     }
     void Build() override { ++nBuilds; }
     void ControlChanged(size_t n) override { changed.push_back(n); }
@@ -262,6 +265,49 @@ TEST_F(Replica, QuickSliderMovesSendOnlyTheLast) {
     replica.UserSlider(5, 100, 8);
     Pass(3000);
     EXPECT_EQ(host.requests.size(), 1u);
+}
+
+// The log line of each request names what the user chose: the entry, the
+// tab, or the label left of the slider on its row (not one on another row
+// or under another page).
+TEST(ReplicaRequestText, NamesTheEntryTheTabOrTheSlidersLabel) {
+    Desc d;
+    d.Window("#32770", 0, 1, 0, {}, "Cam", 300, 200);
+    d.Window("SysTabControl32", 1, 2, 4, List({"User", "Camera"}, 0));
+    d.Window("#32770", 1, 3, 0, {}, "User", 280, 150);
+    d.Window("Static", 3, 4, 0, {}, "Far left", 50, 20, 0, 12);
+    d.Window("Static", 3, 5, 0, {}, "Brightness", 110, 20, 60, 12);
+    d.Window("msctls_trackbar32", 3, 6, 7, Slider(0, 255, 128), "", 180, 26, 170, 8);
+    d.Window("Static", 3, 7, 0, {}, "Pattern", 110, 20, 60, 40);
+    d.Window("ComboBox", 3, 8, 2, List({"Bars", "Checker"}, 0), "", 180, 200, 170, 36);
+    d.Window("Button", 3, 9, 1, {0}, "Reset", 80, 24, 8, 70);
+    ManualClock clock;
+    RecordingReplicaHost host;
+    PropertyReplica replica{host, clock};
+    int server = 0;
+    replica.Open(&server, false);
+    replica.Packet(&server, d.Payload(1));
+    EXPECT_EQ(ReplicaLabel(replica.Description(), 5), "Brightness");
+    EXPECT_EQ(ReplicaLabel(replica.Description(), 7), "Pattern");
+    struct Case {
+        std::function<void()> act;
+        uint32_t nWait;
+        const char* text;
+    } cases[] = {
+        {[&] {}, 1000, "User"}, // the described tab, selected after building
+        {[&] { replica.UserSlider(5, 200, 4); }, 2000, "Brightness"},
+        {[&] { replica.UserSelect(7, 1); }, 1000, "Checker"},
+        {[&] { replica.UserTab(1, 1); }, 1000, "Camera"},
+        {[&] { replica.UserClick(8); }, 1000, "Reset"},
+    };
+    for (const Case& c : cases) {
+        host.requests.clear();
+        c.act();
+        clock.SetTick(clock.Tick() + c.nWait);
+        replica.Tick();
+        ASSERT_EQ(host.requests.size(), 1u) << c.text;
+        EXPECT_EQ(host.requests[0].cText, c.text);
+    }
 }
 
 TEST_F(Replica, UpdatesChangeValuesWithoutRequests) {
