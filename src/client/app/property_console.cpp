@@ -4,6 +4,7 @@
 #include "client/connections/property_request.h"
 #include "client/connections/server_params.h"
 #include "platform/line_input.h"
+#include "protocol/packet.h"
 
 #include <cerrno>
 #include <climits>
@@ -14,7 +15,6 @@ namespace brindle {
 
 namespace {
 
-constexpr size_t PACKET_HEADER = 16;
 // A typed slider value has no scroll request behind it; it is what the
 // end of a drag sends (TB_THUMBPOSITION).
 constexpr int32_t TB_THUMBPOSITION = 4;
@@ -70,11 +70,11 @@ void PropertyConsole::Error(const std::string& line) {
 // --- connection threads ---
 
 void PropertyConsole::Packet(ServerParams& psp, std::span<const uint8_t> packet) {
-    if (packet.size() < PACKET_HEADER)
+    if (packet.size() < PACKET_HEADER_SIZE)
         return;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        events_.push_back(Event{&psp, {packet.begin() + PACKET_HEADER, packet.end()}});
+        events_.push_back(Event{&psp, {packet.begin() + PACKET_HEADER_SIZE, packet.end()}});
     }
     uint64_t one = 1;
     ssize_t r = ::write(wake_.Get(), &one, sizeof one);
