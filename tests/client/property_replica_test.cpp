@@ -298,6 +298,7 @@ TEST_F(Replica, TakenSlotPutsBackAndClosesAfterTenSeconds) {
     replica.UserSlider(5, 500, 8);
     Pass(9990);
     EXPECT_EQ(host.changed.size(), 1u);
+    EXPECT_EQ(replica.NextDue(), 10u); // looked at every 10 ms, never in a busy loop
     Pass(10);
     EXPECT_EQ(host.changed.size(), 2u);
     EXPECT_TRUE(replica.IsOpen());

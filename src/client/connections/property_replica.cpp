@@ -227,8 +227,10 @@ std::optional<uint32_t> PropertyReplica::NextDue() const {
         if (!next || nLeft < *next)
             next = nLeft;
     };
+    // The slot is looked at every 10 ms from now: measured from the start of
+    // the wait, every look after the first would be due at once.
     if (waiting_)
-        consider(nWaitStart_, 10); // the slot is looked at every 10 ms
+        next = REPLICA_SLOT_LOOK_MS;
     if (settling_)
         consider(nSettleStart_, nSettleWait_);
     if (fBusy_)
