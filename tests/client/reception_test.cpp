@@ -146,6 +146,23 @@ TEST(ImageAssemblyTest, PiecesInAnyOrder) {
     huge.SetGate(0);
     std::vector<uint8_t> set;
     EXPECT_EQ(huge.Add(piece(1, IMAGE_PIECES_MAX + 1), set), PieceResult::SequenceError);
+
+    // The largest set, one byte a piece, last piece first.
+    ImageAssembly largest;
+    largest.SetGate(0);
+    PieceResult r = PieceResult::Incomplete;
+    for (int32_t n = IMAGE_PIECES_MAX; n >= 1 && r == PieceResult::Incomplete; --n) {
+        const uint8_t byte = static_cast<uint8_t>(n);
+        ImagePiece p;
+        p.nPiece = n;
+        p.nCount = IMAGE_PIECES_MAX;
+        p.bytes = std::span<const uint8_t>(&byte, 1);
+        r = largest.Add(p, set);
+    }
+    ASSERT_EQ(r, PieceResult::Complete);
+    ASSERT_EQ(set.size(), static_cast<size_t>(IMAGE_PIECES_MAX));
+    EXPECT_EQ(set[0], 1);
+    EXPECT_EQ(set[299], static_cast<uint8_t>(300));
 }
 
 TEST(ImageSet, RecordsAreCheckedAgainstTheSet) {

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/computer_name.h"
 #include "platform/data_folder.h"
+#include "platform/display.h"
 #include "platform/file_lock.h"
 #include "platform/special_folder.h"
 #include "platform/xdg.h"
@@ -13,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -260,6 +263,31 @@ TEST(Clock, TickIsNeverZeroAndFileTimesCountFrom1601) {
     EXPECT_EQ(back.wDay, 29);
     EXPECT_EQ(back.wDayOfWeek, 4) << "2024-02-29 was a Thursday";
     EXPECT_EQ(back.wMilliseconds, 999);
+}
+
+// An X display answers when its local socket listens; a display that names
+// no listening socket, or that does not parse, does not.
+TEST(DisplayTest, LocalXDisplayAnswersOnlyWhenItsSocketListens) {
+    TempDir dir;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = dir.Path() + "/X7";
+    ASSERT_LT(path.size(), sizeof(address.sun_path));
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    struct Case {
+        const char* name;
+        bool fAnswers;
+    } cases[] = {{":7", true},  {":7.0", true},  {"unix:7", true}, {":8", false},
+                 {"", false},   {":", false},    {":x", false},    {"7", false},
+                 {":99999", false}};
+    for (const Case& c : cases)
+        EXPECT_EQ(XDisplayAnswers(c.name, dir.Path()), c.fAnswers) << c.name;
+    ::close(fd);
+    EXPECT_FALSE(XDisplayAnswers(":7", dir.Path() + "/none"));
 }
 
 } // namespace

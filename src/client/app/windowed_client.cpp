@@ -6,6 +6,7 @@
 #include "common/error_text.h"
 #include "common/log.h"
 #include "platform/data_folder.h"
+#include "platform/display.h"
 #include "platform/file_lock.h"
 #include "widgets/single_instance.h"
 #include "widgets/translations.h"
@@ -22,19 +23,10 @@
 
 namespace brindle {
 
-bool DisplayAvailable() {
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-            return true;
-    }
-    return false;
-}
-
 int RunWindowedClient(int argc, char** argv, const ClientOptions& options) {
-    if (!DisplayAvailable()) {
-        std::fprintf(stderr, "BrindleView: no display (DISPLAY or WAYLAND_DISPLAY is not set); "
-                             "use --headless to run without a window\n");
+    if (std::string problem = DisplayProblem(); !problem.empty()) {
+        std::fprintf(stderr, "BrindleView: %s; use --headless to run without a window\n",
+                     problem.c_str());
         return 1;
     }
     std::string dataFolder;

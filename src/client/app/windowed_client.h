@@ -12,8 +12,4 @@ namespace brindle {
 // with 0.
 int RunWindowedClient(int argc, char** argv, const ClientOptions& options);
 
-// True when a Qt platform can be opened: QT_QPA_PLATFORM names one, or an
-// X or Wayland display is set.
-bool DisplayAvailable();
-
 } // namespace brindle

@@ -113,7 +113,8 @@ uint32_t ParseImagePiece(std::span<const uint8_t> payload, ImagePiece& piece) {
 }
 
 void ImageAssembly::FreePieces() {
-    std::vector<Slot>().swap(slots_);
+    pieces_.clear();
+    nCount_ = 0;
     nTotal_ = 0;
 }
 
@@ -122,29 +123,21 @@ PieceResult ImageAssembly::Add(const ImagePiece& piece, std::vector<uint8_t>& se
         FreePieces();
         if (piece.nCount > IMAGE_PIECES_MAX)
             return PieceResult::SequenceError;
-        try {
-            slots_.resize(static_cast<size_t>(std::max(piece.nCount, 0)));
-        } catch (const std::bad_alloc&) {
-            return PieceResult::NoMemory;
-        }
+        nCount_ = std::max(piece.nCount, 0);
     }
     ++nGate_;
-    if (piece.nPiece < 1 || static_cast<size_t>(piece.nPiece) > slots_.size() ||
-        slots_[static_cast<size_t>(piece.nPiece) - 1].fFilled)
+    if (piece.nPiece < 1 || piece.nPiece > nCount_ || pieces_.contains(piece.nPiece))
         return PieceResult::SequenceError;
     if (nTotal_ + piece.bytes.size() > IMAGE_SET_MAX)
         return PieceResult::NoMemory;
-    Slot& slot = slots_[static_cast<size_t>(piece.nPiece) - 1];
     try {
-        slot.bytes.assign(piece.bytes.begin(), piece.bytes.end());
+        pieces_.emplace(piece.nPiece, std::vector<uint8_t>(piece.bytes.begin(), piece.bytes.end()));
     } catch (const std::bad_alloc&) {
         return PieceResult::NoMemory;
     }
-    slot.fFilled = true;
     nTotal_ += piece.bytes.size();
-    for (const Slot& s : slots_)
-        if (!s.fFilled)
-            return PieceResult::Incomplete;
+    if (pieces_.size() < static_cast<size_t>(nCount_))
+        return PieceResult::Incomplete;
     return Join(set);
 }
 
@@ -155,10 +148,10 @@ PieceResult ImageAssembly::Join(std::vector<uint8_t>& set) {
         return PieceResult::JoinFailed;
     }
     size_t pos = 0;
-    for (Slot& s : slots_) {
-        std::copy(s.bytes.begin(), s.bytes.end(), set.begin() + static_cast<ptrdiff_t>(pos));
-        pos += s.bytes.size();
-        std::vector<uint8_t>().swap(s.bytes);
+    for (auto& [nPiece, bytes] : pieces_) {
+        std::copy(bytes.begin(), bytes.end(), set.begin() + static_cast<ptrdiff_t>(pos));
+        pos += bytes.size();
+        std::vector<uint8_t>().swap(bytes);
     }
     nGate_ = 0;
     FreePieces();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -80,14 +81,13 @@ class ImageAssembly {
     PieceResult Add(const ImagePiece& piece, std::vector<uint8_t>& set);
 
   private:
-    struct Slot {
-        bool fFilled = false;
-        std::vector<uint8_t> bytes;
-    };
     PieceResult Join(std::vector<uint8_t>& set);
 
     int32_t nGate_ = -1;
-    std::vector<Slot> slots_;
+    // Held by piece number: memory follows the pieces that came, not the
+    // count a server claims, and a piece costs a lookup, not a scan.
+    int32_t nCount_ = 0;
+    std::map<int32_t, std::vector<uint8_t>> pieces_;
     uint64_t nTotal_ = 0;
 };
 

@@ -1,4 +1,5 @@
 // BrindleHost: the camera server.
+#include "platform/display.h"
 #include "server/app/host_options.h"
 #include "server/app/host_run.h"
 #include "server/app/window_run.h"
@@ -32,9 +33,9 @@ int main(int argc, char** argv) {
     if (!options.cDeleteStorage.empty())
         return DeleteStorage(options);
     if (!options.fHeadless) {
-        if (!DisplayAvailable()) {
-            std::fprintf(stderr, "BrindleHost: no display to show the window on; "
-                                 "run with --headless to serve without a window.\n");
+        if (std::string problem = DisplayProblem(); !problem.empty()) {
+            std::fprintf(stderr, "BrindleHost: %s; run with --headless to serve without a window.\n",
+                         problem.c_str());
             return HOST_EXIT_ERROR;
         }
         return RunWindowed(options, argc, argv);

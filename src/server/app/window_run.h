@@ -5,10 +5,6 @@
 
 namespace brindle {
 
-// True when a window can be shown: a platform was chosen, or an X or
-// Wayland display is set.
-bool DisplayAvailable();
-
 // Runs the server with its main window in the tray until the user exits.
 // A second start on the same data folder asks the first to show itself and
 // returns HOST_EXIT_RUNNING. `argc` and `argv` go to the QApplication,
