@@ -74,7 +74,7 @@ void RunHostCommand(ServerRuntime& runtime, const std::string& line) {
         std::printf("property: no dialog is open\n");
     } else {
         runtime.Property().CloseFromView();
-        std::printf("property: dialog closed\n");
+        std::printf("property closed\n");
     }
     std::fflush(stdout);
 }
