@@ -106,10 +106,8 @@ void HostPropertyDialog::Operate(
 }
 
 void HostPropertyDialog::closeEvent(QCloseEvent* event) {
-    std::vector<PropertyWindow> windows;
-    if (hShown_ != 0 && remote_.Snapshot(windows) && !windows.empty() &&
-        windows.front().hWindow == hShown_)
-        remote_.CloseFromView();
+    if (hShown_ != 0)
+        remote_.CloseFromView(hShown_);
     hShown_ = 0;
     windows_.clear();
     tree_.Clear();

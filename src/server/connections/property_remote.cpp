@@ -103,10 +103,11 @@ void PropertyRemote::ConversationEnded(const void* owner) {
     nPendingCamera_ = 0;
 }
 
-void PropertyRemote::CloseFromView() {
+void PropertyRemote::CloseFromView(uint32_t hDialog) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (dialog_ == nullptr)
+        if (dialog_ == nullptr ||
+            (hDialog != 0 && dialog_->Windows().front().hWindow != hDialog))
             return;
         MakePendingLocked(PROPERTY_UPDATE_CLOSED);
         CloseLocked();

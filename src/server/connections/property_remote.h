@@ -35,8 +35,9 @@ class PropertyRemote {
     // is dropped.
     void ConversationEnded(const void* owner);
     // The server's own view closed the dialog: a close update replaces any
-    // pending value update.
-    void CloseFromView();
+    // pending value update. With hDialog, only when the open dialog is that
+    // one (a client may have replaced the one the view showed).
+    void CloseFromView(uint32_t hDialog = 0);
     // After an operation in the server's own view: re-reads the controls.
     void RefreshFromView();
 
