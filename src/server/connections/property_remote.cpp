@@ -106,8 +106,7 @@ void PropertyRemote::ConversationEnded(const void* owner) {
 void PropertyRemote::CloseFromView(uint32_t hDialog) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (dialog_ == nullptr ||
-            (hDialog != 0 && dialog_->Windows().front().hWindow != hDialog))
+        if (dialog_ == nullptr || (hDialog != 0 && dialog_->Windows().front().hWindow != hDialog))
             return;
         MakePendingLocked(PROPERTY_UPDATE_CLOSED);
         CloseLocked();
