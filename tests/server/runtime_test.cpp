@@ -153,6 +153,37 @@ TEST_F(RuntimeTest, TestCameraSettingOffersTestPatternCameras) {
     }
 }
 
+// A property open reaches the device of the camera it names, and only it.
+TEST_F(RuntimeTest, EachCameraHandsOutItsOwnControls) {
+    runtime.reset();
+    WriteFileText(Ini(), "[Settings]\r\nPort=0\r\n");
+    RuntimeOptions options;
+    options.cDataFolder = dir.Path();
+    options.cBindAddress = "127.0.0.1";
+    options.nTestCameras = 2;
+    options.fRealCameras = false;
+    options.pClock = &clock;
+    options.pPower = &power;
+    runtime = std::make_unique<ServerRuntime>(options);
+    ASSERT_EQ(runtime->Start(), 0u);
+    std::shared_ptr<CameraControls> first = runtime->CameraControlsOf(0);
+    std::shared_ptr<CameraControls> second = runtime->CameraControlsOf(1);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->Name(), "Brindle Test Camera");
+    EXPECT_EQ(second->Set(TEST_CONTROL_BRIGHTNESS, 200), 0u);
+    auto brightness = [](CameraControls& device) {
+        std::vector<CaptureControl> controls;
+        EXPECT_EQ(device.List(controls), 0u);
+        EXPECT_EQ(controls.size(), 3u);
+        return controls.empty() ? -1 : controls[0].nValue;
+    };
+    EXPECT_EQ(brightness(*second), 200);
+    EXPECT_EQ(brightness(*first), 128);
+    EXPECT_EQ(runtime->CameraControlsOf(2), nullptr);
+    EXPECT_EQ(runtime->CameraControlsOf(-1), nullptr);
+}
+
 TEST_F(RuntimeTest, PasswordIsStoredScrambledWithItsStampAndReadBack) {
     ASSERT_EQ(WritePassword(Ini(), "s3cret", 0x01DC0102030405ull), 0u);
     std::string stored = Key(Ini(), "Settings", "Passwd");

@@ -1,6 +1,7 @@
 #include "client/app/client_window.h"
 
 #include "client/app/password_dialog.h"
+#include "client/app/remote_property_dialog.h"
 #include "client/app/view_viewer_host.h"
 #include "client/connections/client_context.h"
 #include "client/connections/client_thread.h"
@@ -170,8 +171,8 @@ void ClientMainWindow::SetUpControls() {
     // storage-linked server cannot be connected from here.
     ui_->storageList->setEnabled(false);
     ui_->storageButton->setEnabled(false);
-    // The remote property dialog is not there yet.
-    ui_->propertyButton->setEnabled(false);
+    connect(ui_->propertyButton, &QPushButton::clicked, this,
+            &ClientMainWindow::OpenRemoteProperty);
 
     connect(ui_->serverBox, &QComboBox::editTextChanged, this,
             &ClientMainWindow::ServerTextChanged);
@@ -385,10 +386,10 @@ void ClientMainWindow::ApplyEnabling() {
     CameraControlsState s;
     {
         std::lock_guard<std::mutex> guard(runtime_->Context().lock);
-        s = EnableControls(psp, fEnable, false);
+        s = EnableControls(psp, fEnable, PropertyDialogOpen());
     }
     ui_->resolutionList->setEnabled(s.fResolution);
-    ui_->propertyButton->setEnabled(false); // until the remote property dialog exists
+    ui_->propertyButton->setEnabled(s.fProperty);
     for (QWidget* w : std::initializer_list<QWidget*>{ui_->qualityEdit, ui_->cycleEdit, ui_->useBox,
                                                       ui_->previewBox, ui_->receiveBox,
                                                       ui_->thinOutBox})
@@ -959,6 +960,8 @@ void ClientMainWindow::CloseNow() {
     for (auto& w : windows)
         if (w)
             w->close();
+    if (propertyDialog_ != nullptr)
+        propertyDialog_->close();
     QElapsedTimer waited;
     waited.start();
     while (!viewers_.empty() && waited.elapsed() < VIEWER_CLOSE_WAIT_MS) {

@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "platform/data_folder.h"
 #include "platform/file_lock.h"
+#include "platform/line_input.h"
 #include "platform/stop_signals.h"
 #include "server/app/server_host.h"
 #include "server/app/server_runtime.h"
@@ -54,23 +55,57 @@ uint32_t OpenFolder(const HostOptions& options, std::string& folder) {
     return err;
 }
 
-// Ticks every 50 ms until a stop signal arrives.
+// A command line from standard input. Only "property close" is known: it
+// closes the remote property dialog as closing it in the window would.
+void RunHostCommand(ServerRuntime& runtime, const std::string& line) {
+    std::vector<std::string> words;
+    if (!SplitCommandWords(line, words)) {
+        std::fprintf(stderr, "BrindleHost: unclosed quote in the command: %s\n", line.c_str());
+        return;
+    }
+    if (words.empty())
+        return;
+    if (words.size() != 2 || words[0] != "property" || words[1] != "close") {
+        std::fprintf(stderr, "BrindleHost: unknown command (try \"property close\"): %s\n",
+                     line.c_str());
+        return;
+    }
+    if (!runtime.Property().IsOpen()) {
+        std::printf("property: no dialog is open\n");
+    } else {
+        runtime.Property().CloseFromView();
+        std::printf("property closed\n");
+    }
+    std::fflush(stdout);
+}
+
+// Ticks every 50 ms until a stop signal arrives, reading commands from
+// standard input meanwhile.
 void TickUntilSignal(ServerRuntime& runtime, int nSignalFd) {
     using Steady = std::chrono::steady_clock;
+    LineInput input(STDIN_FILENO);
     auto next = Steady::now();
     for (;;) {
         runtime.Tick();
         next += std::chrono::milliseconds(RUNTIME_TICK_MS);
-        auto now = Steady::now();
-        if (next < now)
-            next = now; // a long tick does not make the next ones crowd in
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
-        pollfd fd{nSignalFd, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(wait.count())) > 0) {
-            signalfd_siginfo info{};
-            ssize_t r = ::read(nSignalFd, &info, sizeof info);
-            (void)r;
-            return;
+        for (;;) {
+            auto now = Steady::now();
+            if (next < now)
+                next = now; // a long tick does not make the next ones crowd in
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
+            pollfd fds[2] = {{nSignalFd, POLLIN, 0}, {input.Fd(), POLLIN, 0}};
+            if (::poll(fds, input.Fd() >= 0 ? 2 : 1, static_cast<int>(wait.count())) <= 0)
+                break;
+            if (fds[0].revents != 0) {
+                signalfd_siginfo info{};
+                ssize_t r = ::read(nSignalFd, &info, sizeof info);
+                (void)r;
+                return;
+            }
+            std::vector<std::string> lines;
+            input.Read(lines);
+            for (const std::string& line : lines)
+                RunHostCommand(runtime, line);
         }
     }
 }

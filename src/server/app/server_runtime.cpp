@@ -116,10 +116,12 @@ void ServerRuntime::OpenListener() {
 void ServerRuntime::PublishViews() {
     std::lock_guard<std::mutex> lock(eventLock_);
     views_.clear();
+    devices_.clear();
     for (const CameraEntry& camera : cameras_) {
         const CameraSettings& s = camera.settings;
         views_.push_back(CameraRequestView{s.fUse != 0, s.fPreview != 0, s.nFormat,
                                            static_cast<int>(s.formats.size())});
+        devices_.emplace_back(s.cPath, s.cName);
     }
 }
 
@@ -170,6 +172,19 @@ void ServerRuntime::CameraSettingsChanged(int nIndex, const CameraRequest& reque
     view.fPreview = (request.nOptions & REQUEST_PREVIEW) != 0;
     view.nFormat = static_cast<int>(request.nFormat);
     changes_.push_back(PendingChange{nIndex, request, fRestart});
+}
+
+std::shared_ptr<CameraControls> ServerRuntime::CameraControlsOf(int nIndex) {
+    std::pair<std::string, std::string> device;
+    {
+        std::lock_guard<std::mutex> lock(eventLock_);
+        if (nIndex < 0 || static_cast<size_t>(nIndex) >= devices_.size() || backend_ == nullptr)
+            return nullptr;
+        device = devices_[static_cast<size_t>(nIndex)];
+    }
+    // The backend outlives the dialog: the connections, which close it,
+    // stop before the backends go.
+    return std::make_shared<BackendCameraControls>(*backend_, device.first, device.second);
 }
 
 void ServerRuntime::PeerShown(const std::string& peer) {

@@ -75,6 +75,9 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     int CameraCount() override;
     bool CameraView(int nIndex, CameraRequestView& view) override;
     void CameraSettingsChanged(int nIndex, const CameraRequest& request, bool fRestart) override;
+    // The controls of camera nIndex's device, through the backend that
+    // captures it; null for a camera outside the list.
+    std::shared_ptr<CameraControls> CameraControlsOf(int nIndex) override;
     // ConnectionDisplay: passed on to the ServerHost (any thread).
     void PeerShown(const std::string& peer) override;
     void StatusChanged(int32_t nStatus) override;
@@ -138,6 +141,8 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     uint32_t ComposePreviewOf(int nCamera, QImage& picture);
     // The state the connections last reported (CONNECTION_IDLE ...).
     int32_t ConnectionStatus() const;
+    // The server's one remote property dialog (any thread, after Start).
+    PropertyRemote& Property() { return context_->property; }
 
   private:
     struct PendingChange {
@@ -195,6 +200,8 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     bool fSuspendEvent_ = false;
     bool fResumeEvent_ = false;
     std::vector<CameraRequestView> views_; // what requests are checked against
+    // Device path and name of each camera, for its property dialog.
+    std::vector<std::pair<std::string, std::string>> devices_;
 };
 
 } // namespace brindle
