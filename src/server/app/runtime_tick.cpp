@@ -7,6 +7,7 @@
 #include "server/capture/stamp_font.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 namespace brindle {
@@ -15,6 +16,7 @@ void ServerRuntime::Tick() {
     if (!fStarted_ || fClosing_ || fTimerBusy_)
         return;
     fTimerBusy_ = true;
+    const auto start = std::chrono::steady_clock::now();
     uint32_t nNow = clock_.Tick();
     ProcessEvents();
     CheckResume(nNow);
@@ -24,6 +26,9 @@ void ServerRuntime::Tick() {
         relay_->Tick(nNow);
     RunHourlyListing();
     RenewKeepAwake(nNow);
+    tickTimes_.Add(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                             std::chrono::steady_clock::now() - start)
+                                             .count()));
     fTimerBusy_ = false;
 }
 
@@ -64,6 +69,7 @@ void ServerRuntime::ApplyChange(const PendingChange& change) {
 // preview or format changed, start it when it should run (this also retries
 // a camera that failed to start), and write the keys.
 uint32_t ServerRuntime::ApplyRequest(int nIndex, const CameraRequest& r, bool fRestartAsked) {
+    HoldCycle(nIndex);
     CameraEntry& camera = cameras_[static_cast<size_t>(nIndex)];
     CameraSettings& s = camera.settings;
     bool fRestart = fRestartAsked || s.fUse != ((r.nOptions & REQUEST_USE) != 0) ||
@@ -99,25 +105,14 @@ void ServerRuntime::CheckResume(uint32_t nNow) {
         return;
     powerState_.fSuspending = false;
     powerState_.nResumeTick = 0;
-    for (CameraEntry& camera : cameras_) {
+    for (size_t i = 0; i < cameras_.size(); ++i) {
+        CameraEntry& camera = cameras_[i];
         if (!camera.settings.fUse || !camera.capture.fRunning)
             continue;
+        HoldCycle(static_cast<int>(i));
         StopCamera(camera, bridge_);
         StartCamera(camera, *backend_, bridge_);
     }
-}
-
-void ServerRuntime::RunFrameCycles() {
-    FrameCycleContext context{clock_, *shared_, settings_.cFolder, powerState_, bridge_};
-    for (size_t i = 0; i < cameras_.size(); ++i)
-        RunFrameCycle(cameras_[i], static_cast<int>(i), context);
-    bool fQueued = false;
-    {
-        std::lock_guard<std::mutex> lock(shared_->mainLock);
-        fQueued = !shared_->queue.Empty();
-    }
-    if (fQueued)
-        connections_->NotifyWork();
 }
 
 void ServerRuntime::CheckListener(uint32_t nNow) {
