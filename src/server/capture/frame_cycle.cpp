@@ -193,8 +193,13 @@ void ProcessFrame(CameraEntry& camera, int nCamera, FrameCycleContext& context,
     if (fEncoded && settings.fSend &&
         context.shared.nConnectionStatus.load() == CONNECTION_CONNECTED) {
         // The queue owns its images; the encoder's buffer is kept for the
-        // next cycle.
-        std::vector<uint8_t> jpeg(encoder.Data(), encoder.Data() + encoder.Size());
+        // next cycle, and the copy goes into a buffer of an image sent.
+        std::vector<uint8_t> jpeg;
+        {
+            std::lock_guard<std::mutex> guard(context.shared.mainLock);
+            jpeg = context.shared.TakeSpareBuffer();
+        }
+        jpeg.assign(encoder.Data(), encoder.Data() + encoder.Size());
         std::lock_guard<std::mutex> guard(context.shared.mainLock);
         context.shared.AppendImage(SendQueueEntry{nCamera, std::move(jpeg), ftCapture});
     }

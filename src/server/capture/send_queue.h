@@ -102,6 +102,13 @@ class ServerShared {
     // is dropped first (logged, counted). Caller holds the main lock.
     void AppendImage(SendQueueEntry&& entry);
 
+    // JPEG buffers of images that have been sent, kept for the frame cycles
+    // to fill again: a steady stream of images then allocates no buffer per
+    // image. At most two a camera (at least four) are kept; a buffer taken
+    // when none is kept is empty. Caller holds the main lock.
+    std::vector<uint8_t> TakeSpareBuffer();
+    void RecycleBuffer(std::vector<uint8_t>&& buffer);
+
     // Puts images taken from the head back there, oldest first in `batch`,
     // ahead of what was queued since. When they do not all fit, the oldest
     // are dropped (logged, counted). Caller holds the main lock.
@@ -109,6 +116,8 @@ class ServerShared {
 
   private:
     void DropImage(const SendQueueEntry& entry);
+
+    std::vector<std::vector<uint8_t>> spareBuffers_;
 };
 
 } // namespace brindle
