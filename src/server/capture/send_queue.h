@@ -2,8 +2,9 @@
 // sent (`SendQueue`), the per-camera sent and dropped counts, and the one
 // process-wide lock that guards them together with the stamp fonts.
 //
-// The frame cycle appends on the GUI thread; the logged-in client's
-// connection thread takes images from the head and puts a failed batch back.
+// The frame cycles append (on the tick's thread or on their workers); the
+// logged-in client's connection thread takes images from the head and puts
+// a failed batch back.
 #pragma once
 
 #include <atomic>
