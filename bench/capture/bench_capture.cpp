@@ -142,8 +142,16 @@ class CycleRig {
         StopCamera(camera_, reporter);
     }
 
-    // Puts the next frame where the camera delivers it from.
+    // Puts the next frame where the camera delivers it from, and takes the
+    // queued image away as the client's connection does, whose buffer then
+    // serves the next image.
     void Prepare() {
+        {
+            std::lock_guard<std::mutex> guard(shared_.mainLock);
+            SendQueueEntry sent;
+            while (shared_.queue.TakeHead(sent))
+                shared_.RecycleBuffer(std::move(sent.jpeg));
+        }
         const CaptureFrame& source = Frame((n_ / 2) % 2);
         if (fGrabberCopy_) {
             std::swap(scripted_.ScriptOf(kPath).frame, frames_[(n_ / 2) % 2]);
