@@ -7,8 +7,22 @@
 
 namespace brindle {
 
+size_t TickDurations::StepOf(uint64_t nMicroseconds) {
+    const uint64_t nFineEnd = FINE_STEPS * FINE_STEP_US;
+    if (nMicroseconds < nFineEnd)
+        return static_cast<size_t>(nMicroseconds / FINE_STEP_US);
+    return static_cast<size_t>(std::min<uint64_t>(
+        FINE_STEPS + (nMicroseconds - nFineEnd) / COARSE_STEP_US, FINE_STEPS + 2000 - 1));
+}
+
+uint64_t TickDurations::StepEnd(size_t nStep) {
+    if (nStep < FINE_STEPS)
+        return (nStep + 1) * FINE_STEP_US;
+    return FINE_STEPS * FINE_STEP_US + (nStep - FINE_STEPS + 1) * COARSE_STEP_US;
+}
+
 void TickDurations::Add(uint64_t nMicroseconds) {
-    steps_[std::min<uint64_t>(nMicroseconds / STEP_US, steps_.size() - 1)] += 1;
+    steps_[StepOf(nMicroseconds)] += 1;
     ++nCount_;
     nLongest_ = std::max(nLongest_, nMicroseconds);
 }
@@ -19,7 +33,7 @@ uint64_t TickDurations::Quantile(double p) const {
     for (size_t i = 0; i < steps_.size(); ++i) {
         nSeen += steps_[i];
         if (nSeen > 0 && static_cast<double>(nSeen) >= fWanted)
-            return i + 1 < steps_.size() ? (i + 1) * STEP_US : nLongest_;
+            return i + 1 < steps_.size() ? std::min(StepEnd(i), nLongest_) : nLongest_;
     }
     return nLongest_;
 }

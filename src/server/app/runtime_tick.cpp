@@ -9,14 +9,26 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 
 namespace brindle {
+
+namespace {
+
+uint64_t ThreadCpuMicroseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+}
+
+} // namespace
 
 void ServerRuntime::Tick() {
     if (!fStarted_ || fClosing_ || fTimerBusy_)
         return;
     fTimerBusy_ = true;
     const auto start = std::chrono::steady_clock::now();
+    const uint64_t nCpuStart = ThreadCpuMicroseconds();
     uint32_t nNow = clock_.Tick();
     ProcessEvents();
     CheckResume(nNow);
@@ -29,6 +41,7 @@ void ServerRuntime::Tick() {
     tickTimes_.Add(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                              std::chrono::steady_clock::now() - start)
                                              .count()));
+    tickCpuTimes_.Add(ThreadCpuMicroseconds() - nCpuStart);
     fTimerBusy_ = false;
 }
 

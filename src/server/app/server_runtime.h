@@ -61,8 +61,8 @@ struct RuntimeOptions {
     ServerHost* pHost = nullptr;          // null: camera failures go to the log, nothing is shown
 };
 
-// How long the ticks took, in steps of 10 us up to 20 ms (longer ones count
-// in the last step), for the benchmarks.
+// How long the ticks took, in steps of 10 us up to 10 ms and of 1 ms up to
+// 2 s (longer ones count in the last step), for the benchmarks.
 class TickDurations {
   public:
     void Add(uint64_t nMicroseconds);
@@ -73,8 +73,12 @@ class TickDurations {
     uint64_t Longest() const { return nLongest_; }
 
   private:
-    static constexpr uint64_t STEP_US = 10;
-    std::array<uint64_t, 2001> steps_{};
+    static constexpr uint64_t FINE_STEP_US = 10;
+    static constexpr uint64_t FINE_STEPS = 1000;
+    static constexpr uint64_t COARSE_STEP_US = 1000;
+    static size_t StepOf(uint64_t nMicroseconds);
+    static uint64_t StepEnd(size_t nStep);
+    std::array<uint64_t, FINE_STEPS + 2000> steps_{};
     uint64_t nCount_ = 0;
     uint64_t nLongest_ = 0;
 };
@@ -137,7 +141,9 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     // the ticks so far.
     int CycleWorkerCount() const { return pool_ ? pool_->WorkerCount() : 0; }
     bool CyclesIdle();
+    // Wall time of each tick, and the tick thread's own CPU time in it.
     const TickDurations& TickTimes() const { return tickTimes_; }
+    const TickDurations& TickCpuTimes() const { return tickCpuTimes_; }
 
     // --- What the main window changes (the runtime's thread, after Start) ---
     // Each writes its keys to the settings file and returns 0 or the code
@@ -250,6 +256,7 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     };
     std::vector<std::unique_ptr<CycleOrder>> orders_;
     TickDurations tickTimes_;
+    TickDurations tickCpuTimes_;
     std::unique_ptr<FrameCyclePool> pool_; // last: its workers use what is above
 };
 
