@@ -107,8 +107,8 @@ TEST_F(PropertyE2eTest, ClientWorksTheTestCameraDialogAndTheServerClosesIt) {
              "property tabs \"User Controls\" \"Camera Controls\" selected \"User Controls\"\n",
              "property slider \"Brightness\" 0..255 at 128\n",
              "property check \"Show Time\" on\n",
-             "property list \"Pattern\" entries \"Bars\" \"Gradient\" \"Checker\" selected "
-             "\"Bars\"\n",
+             "property list \"Pattern\" entries \"Bars\" \"Gradient\" \"Checker\" \"Texture\" "
+             "selected \"Bars\"\n",
          })
         EXPECT_NE(dialog.find(line), std::string::npos) << line << "in\n" << dialog;
 

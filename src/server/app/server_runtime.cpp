@@ -41,7 +41,8 @@ void ServerRuntime::MakeBackend() {
     const int nTestCameras = std::clamp<int>(
         std::max<int64_t>(options_.nTestCameras, settings_.nTestCamera), 0, TEST_CAMERAS_MAX);
     if (nTestCameras > 0) {
-        testBackend_ = std::make_unique<TestCameraBackend>(nTestCameras, clock_);
+        testBackend_ =
+            std::make_unique<TestCameraBackend>(nTestCameras, clock_, settings_.nTestPattern);
         combined_.Add(testBackend_.get());
     }
     backend_ = &combined_;
@@ -76,6 +77,7 @@ uint32_t ServerRuntime::Start() {
     viewers_ = std::vector<ViewerEntry>(cameras_.size());
     PublishViews();
     StartCamerasInUse(cameras_, *backend_, bridge_);
+    MakeCyclePool();
     OpenListener();
     relay_ = std::make_unique<ServerRelay>(*connections_, clock_, power_);
     if (uint32_t err = relay_->Start(cSettingsFile_, ComputerName(), settings_.fWebdav))
@@ -129,6 +131,9 @@ void ServerRuntime::Shutdown() {
     if (fClosing_)
         return;
     fClosing_ = true;
+    // Running cycles end first: they queue images and use the cameras.
+    if (pool_)
+        pool_->Shutdown();
     if (relay_)
         relay_->StopBackground();
     if (connections_)
