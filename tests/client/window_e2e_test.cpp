@@ -181,7 +181,7 @@ TEST_F(WindowE2eTest, PropertyButtonWorksTheTestCameraThroughItsReplica) {
     EXPECT_EQ(slider->maximum(), 255);
     EXPECT_EQ(dialog->findChildren<QTabBar*>().size(), 1);
     ASSERT_EQ(dialog->findChildren<QComboBox*>().size(), 1);
-    EXPECT_EQ(dialog->findChild<QComboBox*>()->count(), 3);
+    EXPECT_EQ(dialog->findChild<QComboBox*>()->count(), 4); // Bars, Gradient, Checker, Texture
     auto* check = dialog->findChild<QCheckBox*>();
     ASSERT_NE(check, nullptr);
     EXPECT_EQ(check->text(), "Show Time");
