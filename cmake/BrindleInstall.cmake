@@ -93,10 +93,11 @@ set(CPACK_PACKAGE_DESCRIPTION
     "\n"
     "The server also runs without a window, as a systemd service.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Install with DESTDIR, so that CMAKE_INSTALL_PREFIX is /usr while the units
 # are made (see above), not the staging folder.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

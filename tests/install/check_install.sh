@@ -97,7 +97,7 @@ done
 # Manual pages: no warnings from man or groff; the page names this version.
 for page in "$root"/usr/share/man/man1/*.1.gz; do
     quiet "man --warnings $(basename "$page")" '' \
-        env MANWIDTH=80 man --warnings -l "$page" -P cat
+        sh -c "MANWIDTH=80 man -P cat --warnings -l '$page' >/dev/null"
     quiet "groff -ww $(basename "$page")" '' sh -c "zcat '$page' | groff -man -ww -z"
     zcat "$page" | grep -q "^\.TH .*\"Brindle $version\"" || fail "$(basename "$page") is not of $version"
 done
@@ -106,7 +106,7 @@ done
 for program in BrindleHost BrindleView; do
     help_options=$("$root/usr/bin/$program" --help | grep -oE '(^|[ [,])--?[a-z][a-z-]*' |
         grep -oE '\-\-?[a-z][a-z-]*' | sort -u)
-    man_options=$(MANWIDTH=200 man -l "$root/usr/share/man/man1/$program.1.gz" -P cat 2>/dev/null |
+    man_options=$(MANWIDTH=200 man -P cat -l "$root/usr/share/man/man1/$program.1.gz" 2>/dev/null |
         sed -n '/^OPTIONS/,/^[A-Z]/p' | grep -oE '^ {7}--?[a-z][a-z-]*(, --?[a-z][a-z-]*)?' |
         grep -oE '\-\-?[a-z][a-z-]*' | sort -u)
     [ -n "$help_options" ] || fail "$program --help lists no options"

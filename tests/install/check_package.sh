@@ -30,7 +30,7 @@ info=$(dpkg-deb -I "$deb")
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 # What dpkg-shlibdeps must have found from the programs' own links.
-for lib in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo libssl3 libv4l-0 libsystemd0 \
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo libssl3 libv4lconvert0 libsystemd0 \
     libexpat1 zlib1g libc6 qt6-qpa-plugins; do
     echo "$depends" | grep -q "\b$lib\b" || fail "Depends lacks $lib"
 done
@@ -53,7 +53,7 @@ done
 
 if command -v lintian >/dev/null; then
     # lintian refuses to run as root unless told that it is meant.
-    lintian --allow-root --fail-on error --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1
+    lintian --allow-root --fail-on error --display-info --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
     rc=$?
     sed 's/^/    lintian: /' "$work/lintian.log"
     [ $rc -eq 0 ] || fail "lintian found errors (status $rc)"

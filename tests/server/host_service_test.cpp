@@ -77,26 +77,33 @@ class NotifySocket {
     bool fBound_ = false;
 };
 
-TEST(HostService, ReportsReadyOnceClientsCanConnectAndStoppingAtTheEnd) {
-    TempDir dir;
-    uint16_t nPort = FreeLoopbackPort();
-    WriteFileText(dir.File("BrindleHost.ini"),
-                  "[Settings]\r\nPort=" + std::to_string(nPort) +
-                      "\r\n[testcam:0]\r\nUse=Yes\r\nSend=Yes\r\nCycle=1\r\n");
-    NotifySocket manager(dir.File("notify"));
-    ASSERT_TRUE(manager.Bound());
-    ChildProcess host;
-    {
+class HostServiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(manager.Bound()); }
+    void StartServing(uint16_t nPort) {
+        WriteFileText(dir.File("BrindleHost.ini"),
+                      "[Settings]\r\nPort=" + std::to_string(nPort) +
+                          "\r\n[testcam:0]\r\nUse=Yes\r\nSend=Yes\r\nCycle=1\r\n");
         ScopedEnv notify("NOTIFY_SOCKET", dir.File("notify").c_str());
         ASSERT_TRUE(host.Start(HostProgram(),
                                {"--headless", "--data-dir", dir.Path(), "--test-camera", "--listen",
                                 "127.0.0.1"},
                                dir.File("host.out"), "", dir.File("host.err")));
     }
+    std::string Ready(uint16_t nPort) {
+        return "READY=1\nSTATUS=listening on port " + std::to_string(nPort);
+    }
+
+    TempDir dir;
+    NotifySocket manager{dir.File("notify")};
+    ChildProcess host;
     pid_t sender = 0;
-    std::string ready = manager.Receive(30000, sender);
-    ASSERT_EQ(ready, "READY=1\nSTATUS=listening on port " + std::to_string(nPort))
-        << ReadFileText(dir.File("host.err"));
+};
+
+TEST_F(HostServiceTest, ReportsReadyOnceClientsCanConnectAndStoppingAtTheEnd) {
+    uint16_t nPort = FreeLoopbackPort();
+    StartServing(nPort);
+    ASSERT_EQ(manager.Receive(30000, sender), Ready(nPort)) << ReadFileText(dir.File("host.err"));
     EXPECT_EQ(sender, host.Pid()); // NotifyAccess=main takes nobody else's word
     // Ready means ready: a client gets in at once and is served an image.
     EXPECT_TRUE(WaitAccepting(nPort, 0));
@@ -112,6 +119,25 @@ TEST(HostService, ReportsReadyOnceClientsCanConnectAndStoppingAtTheEnd) {
     EXPECT_EQ(manager.Receive(15000, sender), "STOPPING=1");
     EXPECT_EQ(host.Wait(15000), 0);
     EXPECT_EQ(manager.Receive(0, sender), ""); // nothing more, nothing twice
+}
+
+TEST_F(HostServiceTest, ReadinessWaitsWhileThePortIsTaken) {
+    LoopbackListener taken;
+    ASSERT_TRUE(taken.Valid());
+    StartServing(taken.Port());
+    // The failed bind is in the log; the server runs but is not ready.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ReadFileText(dir.File("BrindleHost.log")).find("ソケットバインドに失敗") !=
+                   std::string::npos;
+        },
+        30000, 20));
+    EXPECT_EQ(manager.Receive(200, sender), "");
+    // Free again: the next try of the listener (every 5 s) opens it.
+    taken.Close();
+    EXPECT_EQ(manager.Receive(30000, sender), Ready(taken.Port()));
+    EXPECT_TRUE(WaitAccepting(taken.Port(), 0));
+    EXPECT_EQ(host.Stop(15000), 0);
 }
 
 TEST(HostService, UnwritableDataFolderEndsTheStartWithOneLineAndStatus73) {
