@@ -85,10 +85,10 @@ class HostServiceTest : public ::testing::Test {
                       "[Settings]\r\nPort=" + std::to_string(nPort) +
                           "\r\n[testcam:0]\r\nUse=Yes\r\nSend=Yes\r\nCycle=1\r\n");
         ScopedEnv notify("NOTIFY_SOCKET", dir.File("notify").c_str());
-        ASSERT_TRUE(host.Start(HostProgram(),
-                               {"--headless", "--data-dir", dir.Path(), "--test-camera", "--listen",
-                                "127.0.0.1"},
-                               dir.File("host.out"), "", dir.File("host.err")));
+        ASSERT_TRUE(host.Start(
+            HostProgram(),
+            {"--headless", "--data-dir", dir.Path(), "--test-camera", "--listen", "127.0.0.1"},
+            dir.File("host.out"), "", dir.File("host.err")));
     }
     std::string Ready(uint16_t nPort) {
         return "READY=1\nSTATUS=listening on port " + std::to_string(nPort);
@@ -158,7 +158,8 @@ TEST(HostService, UnwritableDataFolderEndsTheStartWithOneLineAndStatus73) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ChildProcess host;
-        ASSERT_TRUE(host.Start(HostProgram(), {"--headless", "--data-dir", c.folder, "--test-camera"},
+        ASSERT_TRUE(host.Start(HostProgram(),
+                               {"--headless", "--data-dir", c.folder, "--test-camera"},
                                dir.File("host.out"), "", dir.File("host.err")));
         EXPECT_EQ(host.Wait(15000), 73);
         std::string err = ReadFileText(dir.File("host.err"));

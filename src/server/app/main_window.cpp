@@ -496,8 +496,9 @@ void HostMainWindow::ClearLog() {
 }
 
 void HostMainWindow::ShowAbout() {
-    auto* box = new QMessageBox(QMessageBox::Information, CAPTION,
-                                QString::fromStdString(VersionBoxText(CAPTION)), QMessageBox::Ok, this);
+    auto* box =
+        new QMessageBox(QMessageBox::Information, CAPTION,
+                        QString::fromStdString(VersionBoxText(CAPTION)), QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("aboutBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIconPixmap(ProgramIcon().pixmap(32, 32));
