@@ -1,7 +1,7 @@
 # Entry points for newcomers and CI; see README.md.
 PRESET ?= dev
 
-.PHONY: all bootstrap configure build test test-asan bench demo clean
+.PHONY: all bootstrap configure build test test-asan bench demo package clean
 
 all: build
 
@@ -26,6 +26,11 @@ bench:
 
 demo:
 	PRESET=$(PRESET) ./scripts/demo.sh
+
+# The Debian package of an optimised build: build/release/brindle_<version>_<arch>.deb
+package:
+	$(MAKE) build PRESET=release
+	cd build/release && cpack
 
 clean:
 	rm -rf build

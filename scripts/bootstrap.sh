@@ -32,6 +32,16 @@ apache2-utils
 fonts-dejavu-core
 xvfb
 fonts-ipafont-gothic
+libsystemd-dev
+systemd
+desktop-file-utils
+appstream
+lintian
+man-db
+groff-base
+dpkg-dev
+file
+librsvg2-bin
 "
 
 missing=""

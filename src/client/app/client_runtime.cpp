@@ -6,11 +6,13 @@
 #include "client/connections/address.h"
 #include "client/connections/client_context.h"
 #include "client/connections/client_thread.h"
+#include "common/error_codes.h"
 #include "common/error_text.h"
 #include "common/file_io.h"
 #include "common/ini_file.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "common/version.h"
 #include "imagestore/image_list.h"
 #include "imagestore/navigation.h"
 #include "platform/clock.h"
@@ -338,8 +340,12 @@ int RunHeadlessClient(const ClientOptions& options) {
         return 1;
     }
     FileLock instance;
-    if (LockSingleInstance(dataFolder, "BrindleView", instance) != 0) {
-        std::fprintf(stderr, "BrindleView: another BrindleView uses %s\n", dataFolder.c_str());
+    if (uint32_t err = LockSingleInstance(dataFolder, "BrindleView", instance); err != 0) {
+        if (err == ERROR_SHARING_VIOLATION_CODE)
+            std::fprintf(stderr, "BrindleView: another BrindleView uses %s\n", dataFolder.c_str());
+        else
+            std::fprintf(stderr, "BrindleView: cannot write the data folder %s (0x%08X %s)\n",
+                         dataFolder.c_str(), err, ErrorText(err).c_str());
         return 1;
     }
     sigset_t set = StopSignals();
@@ -512,11 +518,15 @@ std::string ClientUsage() {
            "                       the user name and the password from standard input\n"
            "  --any-certificate    with --set-storage: accept any server certificate\n"
            "  --delete-storage URI delete the online storage account of URI\n"
-           "  --help, --version    print this text or the version and exit\n";
+           "  --version            print the version\n"
+           "  -h, --help           print this text\n"
+           "\n"
+           "Exit status: 0 a normal end, 1 an error, 2 a bad command line or no server\n"
+           "to connect. See BrindleView(1).\n";
 }
 
 std::string ClientVersion() {
-    return "Brindle View Ver 1.02";
+    return VersionBoxText("Brindle View");
 }
 
 } // namespace brindle

@@ -45,7 +45,7 @@ bool ParseClientOptions(int argc, const char* const* argv, ClientOptions& option
                         std::string& error);
 
 std::string ClientUsage();
-std::string ClientVersion(); // "Brindle View Ver 1.02"
+std::string ClientVersion(); // the version box's text, "Brindle View Ver 1.02"
 
 struct ClientRuntimeOptions {
     std::string cDataFolder; // holds BrindleView.ini; opened and locked by the caller

@@ -13,6 +13,7 @@
 #include "ui_client_window.h"
 #include "widgets/choose_folder.h"
 #include "widgets/font_chooser.h"
+#include "widgets/program_icon.h"
 #include "widgets/timed_message_box.h"
 
 #include <QApplication>
@@ -128,6 +129,7 @@ ClientMainWindow::ClientMainWindow(ClientWindowOptions options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), ui_(std::make_unique<Ui::ClientMainWindow>()) {
     ui_->setupUi(this);
     setWindowTitle(QStringLiteral("Brindle View"));
+    setWindowIcon(ViewIcon());
     ClientRuntimeOptions runtimeOptions;
     runtimeOptions.cDataFolder = options_.cDataFolder;
     runtimeOptions.pHost = &host_;

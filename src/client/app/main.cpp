@@ -1,5 +1,6 @@
 #include "client/app/client_runtime.h"
 #include "client/app/windowed_client.h"
+#include "common/version.h"
 
 #include <cstdio>
 #include <string>
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.fVersion) {
-        std::printf("%s\n", brindle::ClientVersion().c_str());
+        std::printf("BrindleView %s\n", brindle::BRINDLE_VERSION_TEXT);
         return 0;
     }
     if (!options.cSetStorage.empty())

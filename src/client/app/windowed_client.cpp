@@ -8,6 +8,7 @@
 #include "platform/data_folder.h"
 #include "platform/display.h"
 #include "platform/file_lock.h"
+#include "widgets/program_icon.h"
 #include "widgets/single_instance.h"
 #include "widgets/translations.h"
 
@@ -38,6 +39,10 @@ int RunWindowedClient(int argc, char** argv, const ClientOptions& options) {
     }
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
+    // Every window of ours shows the icon, and the desktop matches our
+    // windows to brindle-view.desktop.
+    QApplication::setWindowIcon(ViewIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("brindle-view"));
     InstallTranslations(app);
     SingleInstance single(SINGLE_INSTANCE_VIEW, dataFolder);
     FileLock instance;

@@ -113,9 +113,12 @@ std::string HostUsage() {
            "  --any-certificate  with --set-storage: accept any server certificate\n"
            "  --delete-storage URI  delete the online storage account of URI\n"
            "  --version          print the version\n"
-           "  --help             print this text\n"
+           "  -h, --help         print this text\n"
            "\n"
-           "Settings live in DIR/BrindleHost.ini, the log in DIR/BrindleHost.log.\n";
+           "Settings live in DIR/BrindleHost.ini, the log in DIR/BrindleHost.log.\n"
+           "Exit status: 0 a normal end, 1 an error, 2 another BrindleHost serves the\n"
+           "data folder or a bad command line, 73 the data folder cannot be written.\n"
+           "See BrindleHost(1).\n";
 }
 
 } // namespace brindle

@@ -1,9 +1,13 @@
 #include "server/app/host_run.h"
 
+#include "common/error_codes.h"
+#include "common/error_text.h"
 #include "common/log.h"
+#include "common/os_error.h"
 #include "platform/data_folder.h"
 #include "platform/file_lock.h"
 #include "platform/line_input.h"
+#include "platform/service_notify.h"
 #include "platform/stop_signals.h"
 #include "server/app/server_host.h"
 #include "server/app/server_runtime.h"
@@ -49,45 +53,38 @@ class HeadlessServerHost final : public ServerHost {
     std::mutex lock_;
 };
 
+// A data folder that cannot be made or written is a setting to mend, not a
+// passing fault: one line names the folder and the reason, and the exit
+// status tells a service manager not to start us again and again.
+int DataFolderFailure(const std::string& folder, uint32_t nCode) {
+    std::fprintf(stderr, "BrindleHost: cannot write the data folder %s (0x%08X %s)\n",
+                 folder.c_str(), nCode, ErrorText(nCode).c_str());
+    return HOST_EXIT_DATA_FOLDER;
+}
+
 uint32_t OpenFolder(const HostOptions& options, std::string& folder) {
     uint32_t err = OpenDataFolder(SERVER_PROGRAM_FOLDER, options.cDataDir, folder);
     if (err != 0)
-        std::fprintf(stderr, "BrindleHost: cannot open the data folder (error 0x%08X)\n", err);
+        DataFolderFailure(options.cDataDir.empty() ? "<documents>/BrindleHost" : options.cDataDir,
+                          err);
     return err;
 }
 
-// A command line from standard input. Only "property close" is known: it
-// closes the remote property dialog as closing it in the window would.
-void RunHostCommand(ServerRuntime& runtime, const std::string& line) {
-    std::vector<std::string> words;
-    if (!SplitCommandWords(line, words)) {
-        std::fprintf(stderr, "BrindleHost: unclosed quote in the command: %s\n", line.c_str());
-        return;
-    }
-    if (words.empty())
-        return;
-    if (words.size() != 2 || words[0] != "property" || words[1] != "close") {
-        std::fprintf(stderr, "BrindleHost: unknown command (try \"property close\"): %s\n",
-                     line.c_str());
-        return;
-    }
-    if (!runtime.Property().IsOpen()) {
-        std::printf("property: no dialog is open\n");
-    } else {
-        runtime.Property().CloseFromView();
-        std::printf("property closed\n");
-    }
-    std::fflush(stdout);
-}
-
 // Ticks every 50 ms until a stop signal arrives, reading commands from
-// standard input meanwhile.
+// standard input meanwhile. A service manager hears that we are ready once
+// clients can connect: the listener may open only at a later tick (a port
+// still taken is tried again every few seconds).
 void TickUntilSignal(ServerRuntime& runtime, int nSignalFd) {
     using Steady = std::chrono::steady_clock;
     LineInput input(STDIN_FILENO);
     auto next = Steady::now();
+    bool fReady = false;
     for (;;) {
         runtime.Tick();
+        if (!fReady && runtime.ListenerPort() != 0) {
+            fReady = true;
+            NotifyServiceReady("listening on port " + std::to_string(runtime.ListenerPort()));
+        }
         next += std::chrono::milliseconds(RUNTIME_TICK_MS);
         for (;;) {
             auto now = Steady::now();
@@ -101,6 +98,7 @@ void TickUntilSignal(ServerRuntime& runtime, int nSignalFd) {
                 signalfd_siginfo info{};
                 ssize_t r = ::read(nSignalFd, &info, sizeof info);
                 (void)r;
+                NotifyServiceStopping();
                 return;
             }
             std::vector<std::string> lines;
@@ -159,11 +157,24 @@ void WriteTickStats(const ServerRuntime& runtime) {
 
 } // namespace
 
-int OpenAndLockDataFolder(const HostOptions& options, std::string& folder, FileLock& instance) {
+int PrepareDataFolder(const HostOptions& options, std::string& folder) {
     if (OpenFolder(options, folder) != 0)
-        return HOST_EXIT_ERROR;
-    if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0)
+        return HOST_EXIT_DATA_FOLDER;
+    // An existing lock file opens even in a folder we may not write; the
+    // settings, the log and the images could then not be saved.
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return DataFolderFailure(folder, LastOsError());
+    return HOST_EXIT_OK;
+}
+
+int OpenAndLockDataFolder(const HostOptions& options, std::string& folder, FileLock& instance) {
+    if (int nExit = PrepareDataFolder(options, folder); nExit != HOST_EXIT_OK)
+        return nExit;
+    uint32_t err = LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance);
+    if (err == ERROR_SHARING_VIOLATION_CODE)
         return HOST_EXIT_RUNNING;
+    if (err != 0)
+        return DataFolderFailure(folder, err);
     return HOST_EXIT_OK;
 }
 
@@ -223,7 +234,7 @@ int RunHeadless(const HostOptions& options) {
 int SetPasswordFromInput(const HostOptions& options) {
     std::string folder;
     if (OpenFolder(options, folder) != 0)
-        return HOST_EXIT_ERROR;
+        return HOST_EXIT_DATA_FOLDER;
     std::string password = ReadPasswordLine();
     std::string file = folder + "/" + SERVER_SETTINGS_FILE_NAME;
     uint32_t err = WritePassword(file, password, SystemTimeToFileTime(LocalTimeNow()));
@@ -259,7 +270,7 @@ AccountCommand StorageCommand(const HostOptions& options, const std::string& fol
 int SetStorageFromInput(const HostOptions& options) {
     std::string folder;
     if (OpenFolder(options, folder) != 0)
-        return HOST_EXIT_ERROR;
+        return HOST_EXIT_DATA_FOLDER;
     int nExit = SetStorageAccount(StorageCommand(options, folder, options.cSetStorage), std::cin,
                                   stdout, stderr);
     FileLock instance;
@@ -271,7 +282,7 @@ int SetStorageFromInput(const HostOptions& options) {
 int DeleteStorage(const HostOptions& options) {
     std::string folder;
     if (OpenFolder(options, folder) != 0)
-        return HOST_EXIT_ERROR;
+        return HOST_EXIT_DATA_FOLDER;
     // A running server may relay through the account.
     FileLock instance;
     if (LockSingleInstance(folder, SERVER_PROGRAM_FOLDER, instance) != 0) {

@@ -11,14 +11,23 @@
 
 namespace brindle {
 
-// Exit codes.
+// Exit codes. 2 has two meanings, both of which a retry cannot mend; the
+// systemd units list 2 and 73 in RestartPreventExitStatus.
 inline constexpr int HOST_EXIT_OK = 0;
 inline constexpr int HOST_EXIT_ERROR = 1;
-inline constexpr int HOST_EXIT_RUNNING = 2; // another instance serves the data folder
+inline constexpr int HOST_EXIT_RUNNING = 2;      // another instance serves the data folder
+inline constexpr int HOST_EXIT_USAGE = 2;        // a bad command line
+inline constexpr int HOST_EXIT_DATA_FOLDER = 73; // the data folder cannot be made or written
 
-// What both modes do first: opens the data folder (reporting a failure on
-// standard error) and takes its instance lock. Returns HOST_EXIT_OK,
-// HOST_EXIT_ERROR, or HOST_EXIT_RUNNING when another BrindleHost holds it.
+// Opens the data folder (made when missing) and checks that it can be
+// written. Returns HOST_EXIT_OK, or HOST_EXIT_DATA_FOLDER after one line on
+// standard error.
+int PrepareDataFolder(const HostOptions& options, std::string& folder);
+
+// What both modes do first: opens the data folder, checks that it can be
+// written, and takes its instance lock. Returns HOST_EXIT_OK,
+// HOST_EXIT_DATA_FOLDER after one line on standard error, or
+// HOST_EXIT_RUNNING when another BrindleHost holds the lock.
 int OpenAndLockDataFolder(const HostOptions& options, std::string& folder, FileLock& instance);
 
 // The runtime's options for the command line and the data folder.
@@ -28,7 +37,8 @@ RuntimeOptions MakeRuntimeOptions(const HostOptions& options, const std::string&
 // Runs the server without a window until SIGINT, SIGTERM or SIGHUP, which
 // must be blocked in every thread before any thread starts (see
 // BlockStopSignals). Writes nothing to standard output; camera failures go
-// to the log and to standard error.
+// to the log and to standard error. Under a service manager it reports
+// READY=1 once the listener is open and STOPPING=1 when a signal ends it.
 int RunHeadless(const HostOptions& options);
 
 // Reads one line from standard input and stores it as the password.

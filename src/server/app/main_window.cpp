@@ -2,6 +2,7 @@
 
 #include "common/error_codes.h"
 #include "common/log.h"
+#include "common/version.h"
 #include "protocol/image_cipher.h"
 #include "server/app/host_viewer.h"
 #include "server/app/preview_window.h"
@@ -11,6 +12,7 @@
 #include "server/capture/send_queue.h"
 #include "server/capture/stamp_font.h"
 #include "ui_main_window.h"
+#include "widgets/program_icon.h"
 #include "widgets/timed_message_box.h"
 
 #include <QAction>
@@ -72,18 +74,7 @@ void SetBackground(QWidget* widget, const QColor& colour) {
 };
 
 QIcon ProgramIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(40, 90, 160));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(2, 6, 28, 20, 4, 4);
-    painter.setBrush(QColor(230, 230, 230));
-    painter.drawEllipse(QPointF(16, 16), 7, 7);
-    painter.setBrush(QColor(40, 90, 160));
-    painter.drawEllipse(QPointF(16, 16), 3.5, 3.5);
-    return QIcon(pixmap);
+    return HostIcon();
 }
 
 QString StateText(int32_t nStatus) {
@@ -507,8 +498,9 @@ void HostMainWindow::ClearLog() {
 }
 
 void HostMainWindow::ShowAbout() {
-    auto* box = new QMessageBox(QMessageBox::Information, CAPTION,
-                                QStringLiteral("Brindle Host Ver 1.02"), QMessageBox::Ok, this);
+    auto* box =
+        new QMessageBox(QMessageBox::Information, CAPTION,
+                        QString::fromStdString(VersionBoxText(CAPTION)), QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("aboutBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIconPixmap(ProgramIcon().pixmap(32, 32));

@@ -7,6 +7,7 @@
 #include "server/app/host_run.h"
 #include "server/app/main_window.h"
 #include "server/app/server_settings.h"
+#include "widgets/program_icon.h"
 #include "widgets/single_instance.h"
 #include "widgets/translations.h"
 
@@ -26,6 +27,10 @@ namespace brindle {
 int RunWindowed(const HostOptions& options, int& argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // Every window of ours (previews, image windows, dialogs) shows the
+    // icon, and the desktop matches our windows to brindle-host.desktop.
+    QApplication::setWindowIcon(HostIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("brindle-host"));
     InstallTranslations(app);
 
     std::string folder;
