@@ -585,6 +585,24 @@ TEST_F(ClientWindowStorageTest, ConnectRelaysThroughTheChosenAccount) {
     EXPECT_EQ(SavedStorage(psp), b);
 }
 
+// A server whose name cannot name relay files is refused with a box that
+// says why, not left looking as if nothing happened.
+TEST_F(ClientWindowStorageTest, ConnectRefusesANameRelayFilesCannotCarry) {
+    AddAccount(a);
+    Open();
+    ServerBox()->setEditText("relay.host");
+    Choose(a);
+    Get<QPushButton>(9042)->click();
+    EXPECT_EQ(window->Runtime().RunningServers(), 0);
+    QMessageBox* shown = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->text().contains("63"))
+            shown = box;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->text().contains("コンピュータ名またはサーバ名"));
+    shown->close();
+}
+
 // An account whose folder is not set up (or none chosen) opens the storage
 // settings at connect; Cancel connects nothing, OK connects through the
 // account it saved.
