@@ -317,5 +317,18 @@ not found. Create it?</translation>
         <source>ウインドウを作成できませんでした。実行を中止します!</source>
         <translation>Could not create the window. The program stops!</translation>
     </message>
+    <message>
+        <location filename="../src/server/app/main_window_property.cpp"/>
+        <source>このカメラには設定できる項目がありません</source>
+        <translation>This camera has no controls to set</translation>
+    </message>
+</context>
+<context>
+    <name>HostPropertyDialog</name>
+    <message>
+        <location filename="../src/server/app/host_property_dialog.ui"/>
+        <source>プロパティ</source>
+        <translation>Properties</translation>
+    </message>
 </context>
 </TS>

@@ -377,4 +377,18 @@ not found. Create it?</translation>
         <translation>The passwords do not match!</translation>
     </message>
 </context>
+<context>
+    <name>RemotePropertyDialog</name>
+    <message>
+        <location filename="../src/client/app/remote_property_dialog.ui"/>
+        <location filename="../src/client/app/remote_property_dialog.cpp"/>
+        <source>プロパティ</source>
+        <translation>Properties</translation>
+    </message>
+    <message>
+        <location filename="../src/client/app/remote_property_dialog.ui"/>
+        <source>サーバ操作中</source>
+        <translation>The server is working on it</translation>
+    </message>
+</context>
 </TS>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of BrindleHost's windows under Xvfb, into docs/screenshots:
-# the main window in Japanese and English, the tray menu, the version box
-# and a preview.
+# the main window in Japanese and English, the tray menu, the version box,
+# a preview and the camera control dialog (プロパティ).
 #
 #   scripts/screenshots.sh        PRESET=dev (the default)
 set -eu

@@ -4,7 +4,9 @@
 // sleeping; production code uses SystemClock().
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace brindle {
 
@@ -25,7 +27,9 @@ struct SystemTime {
 uint32_t GetTickCount32();
 
 // The tick count with 1 in place of 0, for clocks where 0 means "not running".
-inline uint32_t NonZeroTickOf(uint32_t tick) { return tick == 0 ? 1 : tick; }
+inline uint32_t NonZeroTickOf(uint32_t tick) {
+    return tick == 0 ? 1 : tick;
+}
 uint32_t NonZeroTick();
 
 // The current local time.
@@ -52,17 +56,25 @@ class Clock {
 // The real clocks.
 const Clock& SystemClock();
 
-// A clock that tests set by hand.
+// A clock that tests set by hand. It may be read from other threads while
+// the test moves it (frame cycles run on workers).
 class ManualClock : public Clock {
   public:
-    uint32_t Tick() const override { return tick_; }
-    SystemTime LocalNow() const override { return now_; }
-    void SetTick(uint32_t tick) { tick_ = tick; }
-    void Advance(uint32_t ms) { tick_ += ms; }
-    void SetLocalNow(const SystemTime& now) { now_ = now; }
+    uint32_t Tick() const override { return tick_.load(); }
+    SystemTime LocalNow() const override {
+        std::lock_guard<std::mutex> guard(lock_);
+        return now_;
+    }
+    void SetTick(uint32_t tick) { tick_.store(tick); }
+    void Advance(uint32_t ms) { tick_.fetch_add(ms); }
+    void SetLocalNow(const SystemTime& now) {
+        std::lock_guard<std::mutex> guard(lock_);
+        now_ = now;
+    }
 
   private:
-    uint32_t tick_ = 1;
+    std::atomic<uint32_t> tick_{1};
+    mutable std::mutex lock_;
     SystemTime now_{};
 };
 

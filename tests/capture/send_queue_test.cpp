@@ -115,5 +115,27 @@ TEST(SendQueueTest, PutBackAtHeadKeepsOrderAndDropsTheOldest) {
     }
 }
 
+// Buffers of images sent come back for the next images, their memory kept;
+// at most two a camera (at least four) are kept.
+TEST(SendQueueTest, SentBuffersAreKeptForReuseUpToABound) {
+    ServerShared shared;
+    shared.SetCameras({"A", "B", "C"});
+    EXPECT_EQ(shared.TakeSpareBuffer().capacity(), 0u);
+    std::vector<const uint8_t*> kept;
+    for (int i = 0; i < 8; ++i) {
+        std::vector<uint8_t> buffer(1000 + i);
+        kept.push_back(buffer.data());
+        shared.RecycleBuffer(std::move(buffer));
+    }
+    shared.RecycleBuffer(std::vector<uint8_t>()); // nothing to keep
+    for (int i = 0; i < 6; ++i) {
+        std::vector<uint8_t> buffer = shared.TakeSpareBuffer();
+        EXPECT_TRUE(buffer.empty());
+        EXPECT_GE(buffer.capacity(), 1000u);
+        EXPECT_EQ(buffer.data(), kept[size_t(5 - i)]);
+    }
+    EXPECT_EQ(shared.TakeSpareBuffer().capacity(), 0u);
+}
+
 } // namespace
 } // namespace brindle

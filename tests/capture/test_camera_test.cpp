@@ -1,5 +1,6 @@
 #include "common/error_codes.h"
 #include "common/ini_file.h"
+#include "image/jpeg_codec.h"
 #include "server/capture/capture_setup.h"
 #include "server/capture/difference.h"
 #include "server/capture/test_camera.h"
@@ -84,7 +85,8 @@ TEST(TestCamera, ControlsAreASliderACheckBoxAndAMenu) {
     EXPECT_EQ(controls[0].type, ControlType::Integer);
     EXPECT_EQ(controls[1].type, ControlType::Boolean);
     EXPECT_EQ(controls[2].type, ControlType::Menu);
-    EXPECT_EQ(controls[2].menu.size(), 3u);
+    EXPECT_EQ(controls[2].menu,
+              (std::vector<std::string>{"Bars", "Gradient", "Checker", "Texture"}));
     EXPECT_NE(controls[0].className, controls[2].className);
 
     // A control changes the picture.
@@ -103,6 +105,57 @@ TEST(TestCamera, ControlsAreASliderACheckBoxAndAMenu) {
     EXPECT_EQ(backend.SetControl("testcam:0", TEST_CONTROL_BRIGHTNESS, 256),
               ERROR_INVALID_PARAMETER_CODE);
     EXPECT_EQ(backend.SetControl("testcam:0", 99, 0), ERROR_INVALID_PARAMETER_CODE);
+}
+
+// JPEG bytes of a bottom-up frame at a quality.
+size_t JpegSize(const CaptureFrame& frame, int nQuality) {
+    std::vector<const uint8_t*> rows(size_t(frame.nHeight));
+    for (int32_t r = 0; r < frame.nHeight; ++r)
+        rows[size_t(r)] =
+            frame.pixels.data() + DibStride(frame.nWidth) * size_t(frame.nHeight - 1 - r);
+    JpegEncoder encoder;
+    EXPECT_EQ(encoder.Encode(rows.data(), frame.nWidth, frame.nHeight, nQuality), 0u);
+    return encoder.Size();
+}
+
+// The textured picture encodes like a real camera's: a few hundred KB at
+// 1080p and quality 90, where the bars give a small fraction of that. Its
+// noise changes from frame to frame, and stays put while frozen; scenes
+// differ from each other everywhere.
+TEST(TestCamera, TexturedPictureEncodesLikeARealScene) {
+    ManualClock clock;
+    TestCameraBackend backend(1, clock, TEST_PATTERN_TEXTURE);
+    std::vector<CaptureControl> controls;
+    ASSERT_EQ(backend.ListControls("testcam:0", controls), 0u);
+    EXPECT_EQ(controls[2].nValue, TEST_PATTERN_TEXTURE);
+    std::unique_ptr<CaptureStream> stream;
+    std::string hint;
+    ASSERT_EQ(backend.Start("testcam:0", {1920, 1080, 333333}, true, stream, hint), 0u);
+    CaptureFrame first, second;
+    ASSERT_EQ(stream->NewestFrame(first), 0u);
+    ASSERT_EQ(first.nWidth, 1920);
+    size_t nTextured = JpegSize(first, 90);
+    EXPECT_GT(nTextured, 200u * 1024);
+    EXPECT_LT(nTextured, 900u * 1024);
+
+    clock.Advance(40);
+    ASSERT_EQ(stream->NewestFrame(second), 0u);
+    uint64_t nNoise = Difference(first, second);
+    EXPECT_GT(nNoise, 0u);
+    backend.Scene(0).Freeze(true);
+    ASSERT_EQ(stream->NewestFrame(first), 0u);
+    clock.Advance(5000);
+    ASSERT_EQ(stream->NewestFrame(second), 0u);
+    EXPECT_EQ(Difference(first, second), 0u);
+    for (int i = 0; i < 2; ++i) {
+        backend.Scene(0).NextScene();
+        ASSERT_EQ(stream->NewestFrame(second), 0u);
+        EXPECT_GT(Difference(first, second), 10 * nNoise) << i;
+    }
+
+    ASSERT_EQ(backend.SetControl("testcam:0", TEST_CONTROL_PATTERN, TEST_PATTERN_BARS), 0u);
+    ASSERT_EQ(stream->NewestFrame(second), 0u);
+    EXPECT_LT(JpegSize(second, 90) * 4, nTextured);
 }
 
 // "--test-camera [N]" wins over the "TestCamera" setting.

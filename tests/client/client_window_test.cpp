@@ -246,7 +246,7 @@ TEST_F(ClientWindowTest, EnablingFollowsLinkAndCamera) {
         EXPECT_EQ(Get<QPushButton>(9043)->isEnabled(), c.fBasics);
         EXPECT_EQ(Get<QComboBox>(1028)->isEnabled(), c.fSensitivity);
         EXPECT_EQ(Get<QLineEdit>(1033)->isEnabled(), c.fDays);
-        EXPECT_FALSE(Get<QPushButton>(1007)->isEnabled()); // no property dialog yet
+        EXPECT_EQ(Get<QPushButton>(1007)->isEnabled(), c.fBasics);
         EXPECT_EQ(Get<QPushButton>(1050)->isEnabled(), c.fRunning && !c.fStopping);
     }
     psp->dwThreadId = 0;

@@ -3,77 +3,22 @@
 #include "client/connections/property_replica.h"
 #include "client/connections/property_request.h"
 #include "client/connections/reception.h"
+#include "client/property_fixture.h"
 #include "common/little_endian.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace brindle {
 namespace {
 
-// A description written record by record.
-struct Desc {
-    std::vector<uint8_t> body;
-    uint16_t nCount = 0;
-
-    void Put32(uint32_t v) {
-        uint8_t b[4];
-        StoreLe32(b, v);
-        body.insert(body.end(), b, b + 4);
-    }
-    void Text(const std::string& s) {
-        body.insert(body.end(), s.begin(), s.end());
-        body.push_back(0);
-    }
-    Desc& Window(const std::string& cls, uint32_t hParent, uint32_t h, uint8_t nKind,
-                 std::vector<uint8_t> data = {}, const std::string& text = "t",
-                 int32_t nWidth = 100, int32_t nHeight = 20) {
-        Text(text);
-        Text(cls);
-        for (int32_t v : {0, 0, nWidth, nHeight, 0, 0, nWidth, nHeight})
-            Put32(uint32_t(v));
-        for (uint32_t v : {0x50000000u, 0u, hParent, h, 1000u})
-            Put32(v);
-        body.push_back(nKind);
-        body.insert(body.end(), data.begin(), data.end());
-        ++nCount;
-        return *this;
-    }
-    std::vector<uint8_t> Payload(int32_t nCamera = 1, int nLengthExtra = 0) const {
-        std::vector<uint8_t> p(12, 0);
-        StoreLe32(p.data(), uint32_t(nCamera));
-        std::vector<uint8_t> d(2, 0);
-        StoreLe16(d.data(), nCount);
-        const char font[] = "-12,0,0,0,400,0,0,0,1,0,0,0,0,Sans";
-        d.insert(d.end(), font, font + sizeof font);
-        d.insert(d.end(), body.begin(), body.end());
-        StoreLe32(p.data() + 8, uint32_t(int(d.size()) + nLengthExtra));
-        p.insert(p.end(), d.begin(), d.end());
-        p.resize(p.size() + 291 - 12, 0);
-        return p;
-    }
-};
-
-std::vector<uint8_t> List(std::vector<std::string> items, uint8_t nSelected) {
-    std::vector<uint8_t> d;
-    for (const std::string& s : items) {
-        d.insert(d.end(), s.begin(), s.end());
-        d.push_back(0);
-    }
-    d.push_back(0);
-    d.push_back(nSelected);
-    return d;
-}
-
-std::vector<uint8_t> Slider(int32_t lo, int32_t hi, int32_t pos) {
-    std::vector<uint8_t> d(24, 0);
-    for (int i = 0; i < 6; ++i)
-        StoreLe32(d.data() + 4 * i,
-                  uint32_t(std::vector<int32_t>{lo, hi, 10, 0, 0, pos}[size_t(i)]));
-    return d;
-}
+using test::Desc;
+using test::List;
+using test::Slider;
+using test::UpdateOf;
 
 // A dialog of each control kind: 1 dialog, 2 tab control (tab 2 of 3
 // selected), 3 page, 4 check box, 5 list, 6 slider -36,000..36,000, 7 edit.
@@ -87,24 +32,6 @@ Desc Dialog() {
     d.Window("msctls_trackbar32", 3, 6, 7, Slider(-36000, 36000, 100));
     d.Window("Edit", 3, 7, 3, {}, "100");
     return d;
-}
-
-std::vector<uint8_t> UpdateOf(int32_t nCamera, uint32_t nKind,
-                              std::vector<std::array<uint32_t, 5>> items, int nLengthExtra = 0) {
-    std::vector<uint8_t> p(12 + 20 * items.size(), 0);
-    StoreLe32(p.data(), uint32_t(nCamera));
-    StoreLe32(p.data() + 4, nKind);
-    StoreLe32(p.data() + 8, uint32_t(int(20 * items.size()) + nLengthExtra));
-    for (size_t i = 0; i < items.size(); ++i) {
-        uint8_t* q = p.data() + 12 + 20 * i;
-        StoreLe16(q, uint16_t(items[i][0] & 0xFFFF));
-        StoreLe16(q + 2, uint16_t(items[i][0] >> 16)); // decimals in the high half
-        StoreLe32(q + 4, items[i][1]);
-        StoreLe32(q + 8, items[i][2]);
-        StoreLe32(q + 12, items[i][3]);
-        StoreLe32(q + 16, items[i][4]);
-    }
-    return p;
 }
 
 TEST(PropertyDescription, RefusesMalformedDescriptionsWhole) {
@@ -191,6 +118,7 @@ class RecordingReplicaHost : public PropertyReplicaHost {
         int32_t nCamera, nKind, nControlKind;
         uint32_t hWindow;
         int32_t nCode, nValue;
+        std::string cText;
     };
     bool fSlotFree = true;
     std::vector<Request> requests;
@@ -200,8 +128,9 @@ class RecordingReplicaHost : public PropertyReplicaHost {
 
     bool RequestSlotFree(const void*) override { return fSlotFree; }
     void PostRequest(const void*, int32_t nCamera, int32_t nKind, int32_t nControlKind,
-                     uint32_t hWindow, int32_t nCode, int32_t nValue, const std::string&) override {
-        requests.push_back({nCamera, nKind, nControlKind, hWindow, nCode, nValue});
+                     uint32_t hWindow, int32_t nCode, int32_t nValue,
+                     const std::string& cText) override {
+        requests.push_back({nCamera, nKind, nControlKind, hWindow, nCode, nValue, cText});
     }
     void Build() override { ++nBuilds; }
     void ControlChanged(size_t n) override { changed.push_back(n); }
@@ -262,6 +191,49 @@ TEST_F(Replica, QuickSliderMovesSendOnlyTheLast) {
     replica.UserSlider(5, 100, 8);
     Pass(3000);
     EXPECT_EQ(host.requests.size(), 1u);
+}
+
+// The log line of each request names what the user chose: the entry, the
+// tab, or the label left of the slider on its row (not one on another row
+// or under another page).
+TEST(ReplicaRequestText, NamesTheEntryTheTabOrTheSlidersLabel) {
+    Desc d;
+    d.Window("#32770", 0, 1, 0, {}, "Cam", 300, 200);
+    d.Window("SysTabControl32", 1, 2, 4, List({"User", "Camera"}, 0));
+    d.Window("#32770", 1, 3, 0, {}, "User", 280, 150);
+    d.Window("Static", 3, 4, 0, {}, "Far left", 50, 20, 0, 12);
+    d.Window("Static", 3, 5, 0, {}, "Brightness", 110, 20, 60, 12);
+    d.Window("msctls_trackbar32", 3, 6, 7, Slider(0, 255, 128), "", 180, 26, 170, 8);
+    d.Window("Static", 3, 7, 0, {}, "Pattern", 110, 20, 60, 40);
+    d.Window("ComboBox", 3, 8, 2, List({"Bars", "Checker"}, 0), "", 180, 200, 170, 36);
+    d.Window("Button", 3, 9, 1, {0}, "Reset", 80, 24, 8, 70);
+    ManualClock clock;
+    RecordingReplicaHost host;
+    PropertyReplica replica{host, clock};
+    int server = 0;
+    replica.Open(&server, false);
+    replica.Packet(&server, d.Payload(1));
+    EXPECT_EQ(ReplicaLabel(replica.Description(), 5), "Brightness");
+    EXPECT_EQ(ReplicaLabel(replica.Description(), 7), "Pattern");
+    struct Case {
+        std::function<void()> act;
+        uint32_t nWait;
+        const char* text;
+    } cases[] = {
+        {[&] {}, 1000, "User"}, // the described tab, selected after building
+        {[&] { replica.UserSlider(5, 200, 4); }, 2000, "Brightness"},
+        {[&] { replica.UserSelect(7, 1); }, 1000, "Checker"},
+        {[&] { replica.UserTab(1, 1); }, 1000, "Camera"},
+        {[&] { replica.UserClick(8); }, 1000, "Reset"},
+    };
+    for (const Case& c : cases) {
+        host.requests.clear();
+        c.act();
+        clock.SetTick(clock.Tick() + c.nWait);
+        replica.Tick();
+        ASSERT_EQ(host.requests.size(), 1u) << c.text;
+        EXPECT_EQ(host.requests[0].cText, c.text);
+    }
 }
 
 TEST_F(Replica, UpdatesChangeValuesWithoutRequests) {
@@ -326,6 +298,7 @@ TEST_F(Replica, TakenSlotPutsBackAndClosesAfterTenSeconds) {
     replica.UserSlider(5, 500, 8);
     Pass(9990);
     EXPECT_EQ(host.changed.size(), 1u);
+    EXPECT_EQ(replica.NextDue(), 10u); // looked at every 10 ms, never in a busy loop
     Pass(10);
     EXPECT_EQ(host.changed.size(), 2u);
     EXPECT_TRUE(replica.IsOpen());

@@ -1,12 +1,14 @@
 // Takes the screenshots of BrindleView's windows on a real X server (the
 // script scripts/screenshots_view.sh runs it under Xvfb): the main window in
 // Japanese and English, a storage-linked server with its account, the
-// password dialog and the tray menu.
+// password dialog, the tray menu and the remote property dialog.
 #include "client/app/client_window.h"
 #include "client/app/password_dialog.h"
+#include "client/app/remote_property_dialog.h"
 #include "client/connections/client_context.h"
 #include "common/ini_file.h"
 #include "common/log.h"
+#include "platform/clock.h"
 #include "storage/account_form.h"
 #include "widgets/translations.h"
 
@@ -19,6 +21,9 @@
 #include <QTimer>
 
 #include <cstdio>
+
+// In a file of its own: the server's headers and the client's do not mix.
+std::vector<uint8_t> TestCameraDescription();
 
 namespace {
 
@@ -92,6 +97,23 @@ bool StorageWindow(const QString& dataDir, const QString& out) {
     return MainWindow(dataDir, out);
 }
 
+// The replica of the test camera's dialog, from the description the
+// server's own model writes for it.
+bool PropertyDialogShot(const QString& out) {
+    class NoRequests : public brindle::PropertyReplicaHost {
+      public:
+        bool RequestSlotFree(const void*) override { return true; }
+        void PostRequest(const void*, int32_t, int32_t, int32_t, uint32_t, int32_t, int32_t,
+                         const std::string&) override {}
+    } requests;
+    std::vector<uint8_t> description = TestCameraDescription();
+    brindle::RemotePropertyDialog dialog(requests, brindle::SystemClock());
+    int server = 0;
+    dialog.OpenFor(&server, false);
+    dialog.Packet(&server, description);
+    return Save(dialog, out);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -132,6 +154,7 @@ int main(int argc, char** argv) {
         menu->hide();
         window.CloseNow();
     }
+    ok &= PropertyDialogShot(outDir + "/view-property.png");
     brindle::InstallTranslations(app, QLocale(QLocale::English));
     ok &= MainWindow(dataDir, outDir + "/view-main-en.png");
     brindle::LogClose();

@@ -3,6 +3,7 @@
 // start modes.
 #include "client/app/client_window.h"
 #include "client/app/password_dialog.h"
+#include "client/app/remote_property_dialog.h"
 #include "client/client_test_support.h"
 #include "client/connections/client_context.h"
 #include "common/ini_file.h"
@@ -14,11 +15,14 @@
 #include "support/scoped_env.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
+#include <QTabBar>
 #include <QTest>
 
 #include <filesystem>
@@ -154,6 +158,54 @@ TEST_F(WindowE2eTest, LogsInShowsLiveImagesAndSendsCameraSettings) {
     EXPECT_EQ(window->Runtime().RunningServers(), 0);
 }
 
+// The property button opens the replica of the test camera's dialog; a
+// slider step there reaches the camera, and the value the camera took
+// comes back into the slider.
+TEST_F(WindowE2eTest, PropertyButtonWorksTheTestCameraThroughItsReplica) {
+    Connect();
+    PasswordDialog* password = WaitPasswordDialog();
+    ASSERT_NE(password, nullptr);
+    qobject_cast<QLineEdit*>(password->Control(9040))->setText("Secret");
+    qobject_cast<QLineEdit*>(password->Control(9041))->setText("Secret");
+    password->accept();
+    QPushButton* button = Get<QPushButton>(1007);
+    ASSERT_TRUE(Pump([&] { return button->isEnabled(); })) << ReadFileText(dir.File("host.out"));
+    button->click();
+    EXPECT_FALSE(button->isEnabled());
+    QSlider* slider = nullptr;
+    ASSERT_TRUE(Pump([&] {
+        RemotePropertyDialog* d = window->PropertyDialog();
+        slider = d != nullptr ? d->findChild<QSlider*>() : nullptr;
+        return slider != nullptr && d->isVisible();
+    }));
+    RemotePropertyDialog* dialog = window->PropertyDialog();
+    EXPECT_EQ(dialog->windowTitle(), "Brindle Test Camera");
+    EXPECT_EQ(slider->value(), 128);
+    EXPECT_EQ(slider->maximum(), 255);
+    EXPECT_EQ(dialog->findChildren<QTabBar*>().size(), 1);
+    ASSERT_EQ(dialog->findChildren<QComboBox*>().size(), 1);
+    EXPECT_EQ(dialog->findChild<QComboBox*>()->count(), 4); // Bars, Gradient, Checker, Texture
+    auto* check = dialog->findChild<QCheckBox*>();
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->text(), "Show Time");
+    EXPECT_TRUE(check->isChecked());
+
+    QTest::keyClick(slider, Qt::Key_Right);
+    auto value = [&] {
+        for (const ReplicaControl& c : dialog->Replica().Description().controls)
+            if (c.nKind == REPLICA_KIND_SLIDER)
+                return c.nValue;
+        return -1;
+    };
+    ASSERT_TRUE(Pump([&] { return value() == 129; }));
+    EXPECT_EQ(slider->value(), 129);
+    EXPECT_NE(ReadFileText(HostDir() + "/BrindleHost.log").find("プロパティ更新"),
+              std::string::npos);
+
+    dialog->close();
+    ASSERT_TRUE(Pump([&] { return button->isEnabled(); }));
+}
+
 // The thread waits in the password dialog; the close cancels it and ends
 // in seconds with no thread left.
 TEST_F(WindowE2eTest, CloseWhileThreadWaitsInPasswordDialog) {
@@ -281,8 +333,8 @@ TEST(ViewProgramTest, NoDisplayAndSecondStart) {
         test::ScopedEnv x("DISPLAY", display);
         test::ScopedEnv noWayland("WAYLAND_DISPLAY", nullptr);
         test::ChildProcess view;
-        ASSERT_TRUE(view.Start(BRINDLE_VIEW_PROGRAM, {"--data-dir", dir.Path()},
-                               dir.File("none.out")));
+        ASSERT_TRUE(
+            view.Start(BRINDLE_VIEW_PROGRAM, {"--data-dir", dir.Path()}, dir.File("none.out")));
         EXPECT_EQ(view.Wait(30000), 1);
         EXPECT_NE(ReadFileText(dir.File("none.out")).find(message), std::string::npos)
             << ReadFileText(dir.File("none.out"));
@@ -290,10 +342,10 @@ TEST(ViewProgramTest, NoDisplayAndSecondStart) {
     test::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
     test::ScopedEnv runtime("XDG_RUNTIME_DIR", dir.Path().c_str());
     test::ChildProcess first;
-    ASSERT_TRUE(first.Start(BRINDLE_VIEW_PROGRAM, {"--data-dir", dir.File("view")},
-                            dir.File("first.out")));
-    ASSERT_TRUE(test::WaitUntil(
-        [&] { return fs::exists(dir.File("view") + "/BrindleView.log"); }, 30000, 20));
+    ASSERT_TRUE(
+        first.Start(BRINDLE_VIEW_PROGRAM, {"--data-dir", dir.File("view")}, dir.File("first.out")));
+    ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(dir.File("view") + "/BrindleView.log"); },
+                                30000, 20));
     int nSecond = -1;
     // The first may still be setting up its socket: a second start that
     // finds nobody listening says so and ends with 1; try again then.

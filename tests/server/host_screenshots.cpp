@@ -3,12 +3,14 @@
 //
 //   host_screenshots OUTPUT_FOLDER ja|en
 #include "common/log.h"
+#include "server/app/host_property_dialog.h"
 #include "server/app/main_window.h"
 #include "server/app/preview_window.h"
 #include "support/file_text.h"
 #include "support/temp_dir.h"
 #include "widgets/translations.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -76,6 +78,12 @@ int main(int argc, char** argv) {
                 fOk &= Save(about, out + "/host-about.png");
             if (PreviewWindow* preview = window.Preview(0))
                 fOk &= Save(preview, out + "/host-preview.png");
+            else
+                fOk = false;
+            if (auto* button = qobject_cast<QAbstractButton*>(window.Control(1007)))
+                button->click();
+            if (HostPropertyDialog* view = window.PropertyView())
+                fOk &= Save(view, out + "/host-property.png");
             else
                 fOk = false;
         }

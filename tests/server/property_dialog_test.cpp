@@ -292,6 +292,13 @@ TEST(PropertyRemote, ClosingFromTheViewReplacesAPendingUpdate) {
     PropertyRemote remote;
     int owner = 0;
     remote.Open(3, device, 65536, &owner);
+    // A view closing a dialog that a client has replaced meanwhile leaves
+    // the new one.
+    std::vector<PropertyWindow> windows;
+    ASSERT_TRUE(remote.Snapshot(windows));
+    remote.Open(3, device, 65536, &owner);
+    remote.CloseFromView(windows.front().hWindow);
+    EXPECT_TRUE(remote.IsOpen());
     remote.CloseFromView();
     EXPECT_FALSE(remote.IsOpen());
     PropertyRemote::Update update;

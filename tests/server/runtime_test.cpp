@@ -10,14 +10,19 @@
 #include "server/server_fixture.h"
 #include "storage/account_form.h"
 #include "storage/relay_worker.h"
+#include "support/cycle_gate.h"
 #include "support/file_text.h"
 #include "support/loopback.h"
 #include "support/scoped_env.h"
 #include "support/scripted_backend.h"
 #include "support/temp_dir.h"
+#include "support/thread_count.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -103,6 +108,18 @@ class RuntimeTest : public ::testing::Test {
         clock.Advance(ms);
         runtime->Tick();
     }
+    // Waits until the workers have ended every cycle, then ticks once more
+    // without moving the clock: what the cycles reported reaches the host.
+    void FinishCycles() {
+        ASSERT_TRUE(WaitUntil([&] { return runtime->CyclesIdle(); }));
+        runtime->Tick();
+    }
+    // A second camera, "scripted:1", listed after the first.
+    void AddSecondCamera() {
+        backend.devices.push_back(
+            CaptureDeviceInfo{"Side Cam", "scripted:1", 0, -1, {{64, 48, 333333}, {32, 24, 0}}});
+        backend.SetFrame("scripted:1", MakeFrame(64, 48, [](int x, int y) { return x + y * 4; }));
+    }
     std::string Ini() { return dir.File("BrindleHost.ini"); }
 
     TempDir dir;
@@ -153,6 +170,37 @@ TEST_F(RuntimeTest, TestCameraSettingOffersTestPatternCameras) {
     }
 }
 
+// A property open reaches the device of the camera it names, and only it.
+TEST_F(RuntimeTest, EachCameraHandsOutItsOwnControls) {
+    runtime.reset();
+    WriteFileText(Ini(), "[Settings]\r\nPort=0\r\n");
+    RuntimeOptions options;
+    options.cDataFolder = dir.Path();
+    options.cBindAddress = "127.0.0.1";
+    options.nTestCameras = 2;
+    options.fRealCameras = false;
+    options.pClock = &clock;
+    options.pPower = &power;
+    runtime = std::make_unique<ServerRuntime>(options);
+    ASSERT_EQ(runtime->Start(), 0u);
+    std::shared_ptr<CameraControls> first = runtime->CameraControlsOf(0);
+    std::shared_ptr<CameraControls> second = runtime->CameraControlsOf(1);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->Name(), "Brindle Test Camera");
+    EXPECT_EQ(second->Set(TEST_CONTROL_BRIGHTNESS, 200), 0u);
+    auto brightness = [](CameraControls& device) {
+        std::vector<CaptureControl> controls;
+        EXPECT_EQ(device.List(controls), 0u);
+        EXPECT_EQ(controls.size(), 3u);
+        return controls.empty() ? -1 : controls[0].nValue;
+    };
+    EXPECT_EQ(brightness(*second), 200);
+    EXPECT_EQ(brightness(*first), 128);
+    EXPECT_EQ(runtime->CameraControlsOf(2), nullptr);
+    EXPECT_EQ(runtime->CameraControlsOf(-1), nullptr);
+}
+
 TEST_F(RuntimeTest, PasswordIsStoredScrambledWithItsStampAndReadBack) {
     ASSERT_EQ(WritePassword(Ini(), "s3cret", 0x01DC0102030405ull), 0u);
     std::string stored = Key(Ini(), "Settings", "Passwd");
@@ -168,6 +216,7 @@ TEST_F(RuntimeTest, ImagesEnterTheQueueOnlyWhileAClientIsLoggedIn) {
     Start(kCameraInUse);
     for (int i = 0; i < 4; ++i)
         TickAfter(1000);
+    FinishCycles();
     EXPECT_EQ(runtime->QueuedImageCount(), 0u);
     ScriptedClient client;
     ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
@@ -196,6 +245,7 @@ TEST_F(RuntimeTest, HostHearsTheClientAndTheImagesSavedAndSent) {
                host.Heard("status " + std::to_string(CONNECTION_CONNECTED));
     }));
     TickAfter(1000);
+    FinishCycles();
     EXPECT_TRUE(host.Heard("saved 0"));
     std::vector<BatchRecord> records;
     ASSERT_TRUE(client.ReceiveBatch(records));
@@ -420,6 +470,157 @@ TEST_F(RuntimeTest, RelayRunsOnTheFirstAccountAndRefusesAnUnusableComputerName) 
     EXPECT_NE(ReadFileText(dir.File("BrindleHost.log"))
                   .find("オンラインストレージ確認サスペンド復帰タイマ設定失敗(00000005)"),
               std::string::npos);
+}
+
+// --- frame cycles on the workers ---
+
+std::string TwoCameras(int nWorkers, const char* extra = "") {
+    std::string text = "[Settings]\r\nPort=0\r\nCycleWorkers=" + std::to_string(nWorkers) + "\r\n";
+    for (const char* path : {"scripted:0", "scripted:1"})
+        text += std::string("[") + path + "]\r\nUse=Yes\r\nSend=Yes\r\nCycle=1\r\n" + extra;
+    return text;
+}
+
+// Receives image records until `n` have come; false when a batch fails.
+bool ReceiveRecords(ScriptedClient& client, size_t n, std::vector<BatchRecord>& records) {
+    while (records.size() < n) {
+        std::vector<BatchRecord> batch;
+        if (!client.ReceiveBatch(batch, 30000))
+            return false;
+        records.insert(records.end(), batch.begin(), batch.end());
+    }
+    return true;
+}
+
+// Both cameras are due in one tick: while camera 0's cycle is held in its
+// frame fetch, camera 1's image reaches the client, and camera 0 gets no
+// second cycle; its image follows once it goes on.
+TEST_F(RuntimeTest, TwoCamerasDueInOneTickRunAtOnce) {
+    AddSecondCamera();
+    CycleGate gate;
+    backend.ScriptOf("scripted:0").beforeFrame = [&] { gate.Pass(0); };
+    gate.Close(0);
+    Start(TwoCameras(2));
+    EXPECT_EQ(runtime->CycleWorkerCount(), 2);
+    ScriptedClient client;
+    ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
+    ASSERT_EQ(client.Login("").nResult, 0u);
+    TickAfter(1000);
+    ASSERT_TRUE(WaitUntil([&] { return gate.Held() == 1; }));
+    std::vector<BatchRecord> records;
+    ASSERT_TRUE(ReceiveRecords(client, 1, records));
+    EXPECT_EQ(records[0].nCamera, 2u);
+    EXPECT_FALSE(runtime->CyclesIdle()); // camera 0 is still held
+    // Due again meanwhile, camera 0 gets no second cycle beside the held one.
+    TickAfter(1000);
+    TickAfter(1000);
+    EXPECT_EQ(gate.Held(), 1);
+    gate.Open();
+    std::vector<BatchRecord> firsts;
+    while (firsts.empty()) {
+        records.clear();
+        ASSERT_TRUE(ReceiveRecords(client, 1, records));
+        std::copy_if(records.begin(), records.end(), std::back_inserter(firsts),
+                     [](const BatchRecord& record) { return record.nCamera == 1; });
+    }
+    EXPECT_EQ(firsts.size(), 1u);
+    EXPECT_EQ(firsts[0].nSent, 1u);
+}
+
+// A camera's settings change while cycles are out: camera 1's cycle, which
+// waits for the one worker, is taken back at once (not waiting for camera
+// 0) and runs at the next tick on the restarted capture; stopping camera 0
+// waits for its running cycle, which ends on the capture it began with.
+TEST_F(RuntimeTest, StopAndRestartDuringCyclesWaitOnlyForThatCamerasCycle) {
+    AddSecondCamera();
+    CycleGate gate;
+    ScriptedBackend::Script& first = backend.ScriptOf("scripted:0");
+    ScriptedBackend::Script& second = backend.ScriptOf("scripted:1");
+    std::atomic<int> nRunningInCycle{-1};
+    first.beforeFrame = [&] {
+        gate.Pass(0);
+        nRunningInCycle = first.nRunning;
+    };
+    gate.Close(0);
+    Start(TwoCameras(1, "Save=Yes\r\n"));
+    TickAfter(1000);
+    ASSERT_TRUE(WaitUntil([&] { return gate.Held() == 1; }));
+
+    const int nStarts = second.nStarts;
+    CameraRequest request = CameraRequestOf(runtime->Cameras()[1].settings);
+    request.nFormat = 1;
+    EXPECT_EQ(runtime->EditCamera(1, request), 0u);
+    EXPECT_EQ(second.nStarts, nStarts + 1);
+    EXPECT_FALSE(runtime->CyclesIdle()); // camera 0 is still held
+
+    // The runtime's thread is waiting in EditCamera when the gate opens (on
+    // a correct runtime the test passes in either order).
+    std::thread opener([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        gate.Open();
+    });
+    request = CameraRequestOf(runtime->Cameras()[0].settings);
+    request.nOptions &= ~REQUEST_USE;
+    EXPECT_EQ(runtime->EditCamera(0, request), 0u);
+    opener.join();
+    EXPECT_EQ(nRunningInCycle, 1);
+    EXPECT_FALSE(runtime->Cameras()[0].capture.fRunning);
+    FinishCycles(); // hands on camera 0's image and gives camera 1 its cycle
+    EXPECT_TRUE(host.Heard("saved 0"));
+    FinishCycles();
+    EXPECT_TRUE(host.Heard("saved 1"));
+}
+
+// Shutdown while cycles are held: it waits for them, and afterwards no
+// thread of the runtime is left.
+TEST_F(RuntimeTest, ShutdownDuringCyclesLeavesNoThread) {
+    AddSecondCamera();
+    CycleGate gate;
+    for (int n : {0, 1})
+        backend.ScriptOf("scripted:" + std::to_string(n)).beforeFrame = [&gate, n] {
+            gate.Pass(n);
+        };
+    gate.Close(0);
+    gate.Close(1);
+    const size_t nThreads = ThreadCount();
+    Start(TwoCameras(2));
+    TickAfter(1000);
+    ASSERT_TRUE(WaitUntil([&] { return gate.Held() == 2; }));
+    std::thread opener([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        gate.Open();
+    });
+    runtime->Shutdown();
+    opener.join();
+    EXPECT_TRUE(runtime->CyclesIdle());
+    runtime.reset();
+    EXPECT_LE(ThreadCount(), nThreads);
+}
+
+// Each camera's images enter the queue in the order they were taken,
+// whichever worker ran them.
+TEST_F(RuntimeTest, QueueOrderPerCameraHolds) {
+    AddSecondCamera();
+    Start(TwoCameras(2));
+    ScriptedClient client;
+    ASSERT_TRUE(client.Connect(runtime->ListenerPort()));
+    ASSERT_EQ(client.Login("").nResult, 0u);
+    constexpr uint16_t kCycles = 8;
+    for (uint16_t i = 0; i < kCycles; ++i) {
+        clock.SetLocalNow(SystemTime{2026, 3, 2, 10, 9, uint16_t(31 + i), 0, 0});
+        TickAfter(1000);
+        FinishCycles();
+    }
+    std::vector<BatchRecord> records;
+    ASSERT_TRUE(ReceiveRecords(client, 2 * kCycles, records));
+    std::vector<BatchRecord> last(2);
+    for (const BatchRecord& record : records) {
+        ASSERT_TRUE(record.nCamera == 1 || record.nCamera == 2);
+        BatchRecord& before = last[record.nCamera - 1];
+        EXPECT_EQ(record.nSent, before.nSent + 1);
+        EXPECT_GT(record.ftCapture, before.ftCapture);
+        before = record;
+    }
 }
 
 } // namespace

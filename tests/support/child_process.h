@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -23,6 +24,7 @@ class ChildProcess {
   public:
     ChildProcess() = default;
     ~ChildProcess() {
+        CloseInput();
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
@@ -40,6 +42,39 @@ class ChildProcess {
                const std::string& errorFile = std::string()) {
         std::string inputFile = outputFile + ".in";
         WriteFileText(inputFile, input);
+        return Spawn(program, args, outputFile, errorFile, [&](posix_spawn_file_actions_t& a) {
+            posix_spawn_file_actions_addopen(&a, 0, inputFile.c_str(), O_RDONLY, 0);
+        });
+    }
+
+    // As Start, but standard input is a pipe that Input writes to while the
+    // program runs; CloseInput ends it.
+    bool StartPiped(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& outputFile, const std::string& errorFile = std::string()) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
+        bool fStarted =
+            Spawn(program, args, outputFile, errorFile, [&](posix_spawn_file_actions_t& a) {
+                posix_spawn_file_actions_adddup2(&a, fds[0], 0);
+            });
+        ::close(fds[0]);
+        input_ = fds[1];
+        return fStarted;
+    }
+    bool Input(const std::string& text) {
+        return input_ >= 0 && ::write(input_, text.data(), text.size()) == ssize_t(text.size());
+    }
+    void CloseInput() {
+        if (input_ >= 0)
+            ::close(input_);
+        input_ = -1;
+    }
+
+  private:
+    template <typename StdinAction>
+    bool Spawn(const std::string& program, const std::vector<std::string>& args,
+               const std::string& outputFile, const std::string& errorFile, StdinAction addStdin) {
         std::vector<std::string> all = {program};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -49,7 +84,7 @@ class ChildProcess {
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
+        addStdin(actions);
         posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (errorFile.empty())
@@ -71,6 +106,7 @@ class ChildProcess {
         return r == 0;
     }
 
+  public:
     // The exit status; -1 when the limit passed (or nothing runs), -2 when
     // a signal ended the program.
     int Wait(int limitMs) {
@@ -96,6 +132,7 @@ class ChildProcess {
 
   private:
     pid_t pid_ = -1;
+    int input_ = -1;
 };
 
 } // namespace brindle::test

@@ -15,6 +15,8 @@ class ScriptedStream : public CaptureStream {
     ~ScriptedStream() override { Release(); }
 
     uint32_t NewestFrame(CaptureFrame& frame) override {
+        if (script_->beforeFrame)
+            script_->beforeFrame();
         if (fStopped_)
             return ERROR_INVALID_PARAMETER_CODE;
         ++script_->nFrames;

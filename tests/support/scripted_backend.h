@@ -5,6 +5,7 @@
 
 #include "server/capture/capture_backend.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,9 @@ class ScriptedBackend : public CaptureBackend {
         int nStarts = 0;
         int nRunning = 0; // streams alive
         int nFrames = 0;  // NewestFrame calls
+        // Called by NewestFrame on the fetching thread before anything else
+        // (a test blocks a frame cycle here). Set before the stream starts.
+        std::function<void()> beforeFrame;
         std::vector<CaptureControl> controls;
     };
 

@@ -2,6 +2,7 @@
 
 #include "client/app/client_relay.h"
 #include "client/app/headless_host.h"
+#include "client/app/property_console.h"
 #include "client/connections/address.h"
 #include "client/connections/client_context.h"
 #include "client/connections/client_thread.h"
@@ -17,11 +18,14 @@
 #include "platform/data_folder.h"
 #include "platform/expand_path.h"
 #include "platform/file_lock.h"
+#include "platform/line_input.h"
 #include "platform/power.h"
 #include "platform/stop_signals.h"
 #include "storage/account_command.h"
 #include "storage/relay_names.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -262,15 +266,35 @@ std::string ClientRuntime::SaveFolder() {
 namespace {
 
 // Ticks every minute until a stop signal arrives; returns the signal.
-int TickUntilSignal(ClientRuntime& runtime, int nSignalFd) {
+// Runs the runtime's timer duty every minute and the property console's
+// commands and packets as they come, until a stop signal arrives.
+int TickUntilSignal(ClientRuntime& runtime, int nSignalFd, PropertyConsole& console) {
+    using Steady = std::chrono::steady_clock;
+    LineInput input(STDIN_FILENO);
+    auto nextTick = Steady::now();
     for (;;) {
-        runtime.Tick();
-        pollfd fd{nSignalFd, POLLIN, 0};
-        if (::poll(&fd, 1, 60000) > 0) {
+        if (Steady::now() >= nextTick) {
+            runtime.Tick();
+            nextTick = Steady::now() + std::chrono::seconds(60);
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Steady::now());
+        int nWait = console.TimeoutMs(static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        pollfd fds[3] = {
+            {nSignalFd, POLLIN, 0}, {console.WakeFd(), POLLIN, 0}, {input.Fd(), POLLIN, 0}};
+        if (::poll(fds, input.Fd() >= 0 ? 3 : 2, nWait) > 0 && fds[0].revents != 0) {
             signalfd_siginfo info{};
             ssize_t r = ::read(nSignalFd, &info, sizeof info);
             return r == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
         }
+        if (fds[2].revents != 0) {
+            std::vector<std::string> lines;
+            input.Read(lines);
+            for (const std::string& line : lines) {
+                if (!console.Command(line) && line.find_first_not_of(" \t") != std::string::npos)
+                    std::fprintf(stderr, "BrindleView: unknown command: %s\n", line.c_str());
+            }
+        }
+        console.Run();
     }
 }
 
@@ -340,6 +364,8 @@ int RunHeadlessClient(const ClientOptions& options) {
         // The servers of the command line first (they join the recently
         // used list, as the connect button does), then those marked for
         // auto-connect.
+        PropertyConsole console(runtime.Context(), stdout, stderr);
+        host.SetConsole(&console);
         bool fStorageRefused = false;
         for (const std::string& text : options.connect) {
             ConnectResult result = runtime.ConnectText(text, true);
@@ -355,10 +381,11 @@ int RunHeadlessClient(const ClientOptions& options) {
                                  "HOST:PORT\n");
             nExit = 2;
         } else {
-            int nSignal = TickUntilSignal(runtime, nSignalFd);
+            int nSignal = TickUntilSignal(runtime, nSignalFd, console);
             std::fprintf(stderr, "BrindleView: signal %d, stopping\n", nSignal);
         }
         runtime.Shutdown();
+        host.SetConsole(nullptr);
     }
     ::close(nSignalFd);
     LogClose();

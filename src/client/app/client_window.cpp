@@ -2,6 +2,7 @@
 
 #include "client/app/client_relay.h"
 #include "client/app/password_dialog.h"
+#include "client/app/remote_property_dialog.h"
 #include "client/app/view_viewer_host.h"
 #include "client/connections/client_context.h"
 #include "client/connections/client_thread.h"
@@ -169,8 +170,8 @@ void ClientMainWindow::SetUpControls() {
     ui_->plainWarning->setStyleSheet(QStringLiteral("color: rgb(255,0,0);"));
     ui_->plainWarning->hide();
     ui_->disconnectButton->hide();
-    // The remote property dialog is not there yet.
-    ui_->propertyButton->setEnabled(false);
+    connect(ui_->propertyButton, &QPushButton::clicked, this,
+            &ClientMainWindow::OpenRemoteProperty);
 
     connect(ui_->serverBox, &QComboBox::editTextChanged, this,
             &ClientMainWindow::ServerTextChanged);
@@ -396,10 +397,10 @@ void ClientMainWindow::ApplyEnabling() {
     CameraControlsState s;
     {
         std::lock_guard<std::mutex> guard(runtime_->Context().lock);
-        s = EnableControls(psp, fEnable, false);
+        s = EnableControls(psp, fEnable, PropertyDialogOpen());
     }
     ui_->resolutionList->setEnabled(s.fResolution);
-    ui_->propertyButton->setEnabled(false); // until the remote property dialog exists
+    ui_->propertyButton->setEnabled(s.fProperty);
     for (QWidget* w : std::initializer_list<QWidget*>{ui_->qualityEdit, ui_->cycleEdit, ui_->useBox,
                                                       ui_->previewBox, ui_->receiveBox,
                                                       ui_->thinOutBox})
@@ -1105,6 +1106,8 @@ void ClientMainWindow::CloseNow() {
     for (auto& w : windows)
         if (w)
             w->close();
+    if (propertyDialog_ != nullptr)
+        propertyDialog_->close();
     QElapsedTimer waited;
     waited.start();
     while (!viewers_.empty() && waited.elapsed() < VIEWER_CLOSE_WAIT_MS) {

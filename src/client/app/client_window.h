@@ -39,6 +39,8 @@ namespace brindle {
 class AccountDialog;
 class ImageViewerWindow;
 class PasswordDialog;
+class PropertyReplicaHost;
+class RemotePropertyDialog;
 class ViewerHost;
 
 struct ClientWindowOptions {
@@ -101,6 +103,15 @@ class ClientMainWindow : public QWidget {
     void CameraTableChanged(ServerParams* psp);
     void CountsChanged(ServerParams* psp, int nCamera);
     void OpenViewer(ClientViewer* viewer, int nMode);
+    // A property payload (after the header) from psp's thread, for the
+    // remote property dialog; and psp's link went down.
+    void PropertyPacket(ServerParams* psp, const std::vector<uint8_t>& payload);
+    void PropertyLinkDown(ServerParams* psp);
+
+    // The remote property dialog; null until the property button first
+    // opened it.
+    RemotePropertyDialog* PropertyDialog() const { return propertyDialog_; }
+    bool PropertyDialogOpen() const;
 
     // A connection thread's box text, translated.
     static QString ThreadText(const QString& text);
@@ -164,6 +175,9 @@ class ClientMainWindow : public QWidget {
     void ReportWriteError(const char* key, uint32_t rc);
 
     ServerParams* Current() const { return current_; }
+    // The property button: an open request for the current camera, and
+    // the dialog waiting for its description.
+    void OpenRemoteProperty();
 
     ClientWindowOptions options_;
     std::unique_ptr<Ui::ClientMainWindow> ui_;
@@ -194,6 +208,10 @@ class ClientMainWindow : public QWidget {
     mutable std::mutex slotLock_;
     std::condition_variable slotCv_;
     std::map<const ClientViewer*, std::shared_ptr<LiveFrameSlot>> slots_;
+
+    // The remote property dialog and the request slots it fills.
+    std::shared_ptr<PropertyReplicaHost> propertyRequests_;
+    RemotePropertyDialog* propertyDialog_ = nullptr;
 };
 
 } // namespace brindle

@@ -1,5 +1,6 @@
 #include "client/app/headless_host.h"
 
+#include "client/app/property_console.h"
 #include "client/connections/server_params.h"
 #include "common/file_io.h"
 #include "common/log.h"
@@ -38,6 +39,16 @@ void HeadlessHost::ShowMessage(const std::string& text, uint32_t nTimeoutMs) {
     LogWrite("メッセージ: %s\r\n", text.c_str());
     std::lock_guard<std::mutex> guard(lock_);
     std::fprintf(stderr, "BrindleView: %s\n", text.c_str());
+}
+
+void HeadlessHost::PropertyPacket(ServerParams& psp, std::span<const uint8_t> packet) {
+    if (PropertyConsole* console = console_.load())
+        console->Packet(psp, packet);
+}
+
+void HeadlessHost::ClosePropertyDialogOf(ServerParams& psp) {
+    if (PropertyConsole* console = console_.load())
+        console->ServerGone(psp);
 }
 
 void HeadlessHost::UpdateServerState(ServerParams& psp) {

@@ -5,10 +5,13 @@
 
 #include "client/connections/client_host.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
 namespace brindle {
+
+class PropertyConsole;
 
 class HeadlessHost : public ClientHost {
   public:
@@ -23,9 +26,16 @@ class HeadlessHost : public ClientHost {
     // Nothing shows pictures here; they are only stored.
     bool LivePicturesWanted() const override { return false; }
 
+    // Property packets and link ends go to the console while one is set;
+    // it is set before the connections start and cleared after they stop.
+    void SetConsole(PropertyConsole* console) { console_.store(console); }
+    void PropertyPacket(ServerParams& psp, std::span<const uint8_t> packet) override;
+    void ClosePropertyDialogOf(ServerParams& psp) override;
+
   private:
     std::string passwordFile_;
     std::mutex lock_;
+    std::atomic<PropertyConsole*> console_{nullptr};
 };
 
 } // namespace brindle

@@ -2,6 +2,7 @@
 
 #include "client/app/client_window.h"
 #include "client/connections/client_context.h"
+#include "protocol/packet.h"
 
 #include <QMetaObject>
 
@@ -61,7 +62,8 @@ void WindowHost::ShowMessage(const std::string& text, uint32_t nTimeoutMs) {
     ClientMainWindow* window = window_;
     QString body = QString::fromStdString(text);
     QMetaObject::invokeMethod(
-        window, [window, body, nTimeoutMs, answer] { window->OpenMessageBox(body, nTimeoutMs, answer); },
+        window,
+        [window, body, nTimeoutMs, answer] { window->OpenMessageBox(body, nTimeoutMs, answer); },
         Qt::QueuedConnection);
     answer->Wait(fClosing_, nullptr);
 }
@@ -116,6 +118,25 @@ void WindowHost::ShowLivePicture(ClientViewer& viewer, uint64_t nFileTime) {
         picture.nStride = viewer.picture.nStride;
     }
     slot->Offer(std::move(picture), nFileTime);
+}
+
+void WindowHost::PropertyPacket(ServerParams& psp, std::span<const uint8_t> packet) {
+    if (window_ == nullptr || fClosing_.load() || packet.size() < PACKET_HEADER_SIZE)
+        return;
+    ClientMainWindow* window = window_;
+    std::vector<uint8_t> payload(packet.begin() + PACKET_HEADER_SIZE, packet.end());
+    QMetaObject::invokeMethod(
+        window,
+        [window, p = &psp, payload = std::move(payload)] { window->PropertyPacket(p, payload); },
+        Qt::QueuedConnection);
+}
+
+void WindowHost::ClosePropertyDialogOf(ServerParams& psp) {
+    if (window_ == nullptr || fClosing_.load())
+        return;
+    ClientMainWindow* window = window_;
+    QMetaObject::invokeMethod(
+        window, [window, p = &psp] { window->PropertyLinkDown(p); }, Qt::QueuedConnection);
 }
 
 } // namespace brindle

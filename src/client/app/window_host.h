@@ -48,6 +48,9 @@ class WindowHost : public ClientHost {
     void SettingsTransferred(ServerParams& psp) override;
     void ImageCountsChanged(ServerParams& psp, int nCamera, uint16_t nType) override;
     void ShowLivePicture(ClientViewer& viewer, uint64_t nFileTime) override;
+    // Handed over as copies: the thread goes on at once.
+    void PropertyPacket(ServerParams& psp, std::span<const uint8_t> packet) override;
+    void ClosePropertyDialogOf(ServerParams& psp) override;
 
   private:
     ClientMainWindow* window_ = nullptr; // set before any thread starts

@@ -1,6 +1,7 @@
 #include "client/connections/property_description.h"
 
 #include "common/little_endian.h"
+#include "common/text_utils.h"
 
 #include <algorithm>
 #include <cctype>
@@ -251,6 +252,34 @@ std::string DecimalText(int32_t nValue, int32_t nDecimals) {
         digits.insert(0, size_t(nDecimals) + 1 - digits.size(), '0');
     digits.insert(digits.size() - size_t(nDecimals), ".");
     return (v < 0 ? "-" : "") + digits;
+}
+
+namespace {
+
+bool IsStaticWindow(const ReplicaControl& c) {
+    return c.nKind == REPLICA_KIND_OTHER && EqualNoCase(c.cClass, "Static");
+}
+
+} // namespace
+
+std::string ReplicaLabel(const ReplicaDescription& description, size_t nIndex) {
+    const std::vector<ReplicaControl>& all = description.controls;
+    if (nIndex >= all.size())
+        return {};
+    const ReplicaControl& c = all[nIndex];
+    if (c.nKind == REPLICA_KIND_BUTTON ||
+        (c.nKind == REPLICA_KIND_OTHER && c.cClass == "#32770" && !c.fDialog))
+        return c.cText;
+    const int32_t nTop = c.position[1], nBottom = c.position[1] + c.position[3];
+    const ReplicaControl* best = nullptr;
+    for (const ReplicaControl& s : all) {
+        if (!IsStaticWindow(s) || s.nParent != c.nParent || s.position[0] >= c.position[0])
+            continue;
+        bool fSameRow = s.position[1] < nBottom && s.position[1] + s.position[3] > nTop;
+        if (fSameRow && (best == nullptr || s.position[0] > best->position[0]))
+            best = &s;
+    }
+    return best != nullptr ? best->cText : std::string();
 }
 
 } // namespace brindle

@@ -79,6 +79,11 @@ struct ReplicaUpdateItem {
 // payload; a trailing partial item is left out.
 bool ParsePropertyUpdate(std::span<const uint8_t> payload, std::vector<ReplicaUpdateItem>& items);
 
+// The label of control nIndex: a button's or page's own text, else the
+// text of the nearest "Static" left of it on its row under the same parent
+// (a slider's or list's label); empty when it has none.
+std::string ReplicaLabel(const ReplicaDescription& description, size_t nIndex);
+
 // An edit field's text for a value with d decimals: 125 with 2 is "1.25".
 std::string DecimalText(int32_t nValue, int32_t nDecimals);
 

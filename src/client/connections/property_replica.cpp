@@ -171,8 +171,16 @@ void PropertyReplica::SendPending() {
     Operation op = *settling_;
     settling_.reset();
     const ReplicaControl& c = description_.controls[op.nIndex];
+    // The log line names the button, the entry or tab chosen, or the
+    // slider's label.
+    std::string cText = c.cText;
+    if (op.nKind == OP_SELECT || op.nKind == OP_TAB)
+        cText = op.nValue >= 0 && size_t(op.nValue) < c.items.size() ? c.items[size_t(op.nValue)]
+                                                                     : std::string();
+    else if (op.nKind == OP_SLIDER)
+        cText = ReplicaLabel(description_, op.nIndex);
     host_.PostRequest(server_, description_.nCamera, op.nKind, c.nKind, c.hWindow, op.nCode,
-                      op.nValue, c.cText);
+                      op.nValue, cText);
     if (fStorageLinked_)
         SetBusy(true);
 }
@@ -219,8 +227,10 @@ std::optional<uint32_t> PropertyReplica::NextDue() const {
         if (!next || nLeft < *next)
             next = nLeft;
     };
+    // The slot is looked at every 10 ms from now: measured from the start of
+    // the wait, every look after the first would be due at once.
     if (waiting_)
-        consider(nWaitStart_, 10); // the slot is looked at every 10 ms
+        next = REPLICA_SLOT_LOOK_MS;
     if (settling_)
         consider(nSettleStart_, nSettleWait_);
     if (fBusy_)

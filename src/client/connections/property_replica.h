@@ -40,6 +40,7 @@ class PropertyReplicaHost {
 };
 
 inline constexpr uint32_t REPLICA_SLOT_WAIT_MS = 10000;
+inline constexpr uint32_t REPLICA_SLOT_LOOK_MS = 10;
 inline constexpr uint32_t REPLICA_SETTLE_MS = 1000;
 inline constexpr uint32_t REPLICA_SLIDER_SETTLE_MS = 2000;
 inline constexpr uint32_t REPLICA_BUSY_LIMIT_MS = 60000;

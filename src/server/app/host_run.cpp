@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "platform/data_folder.h"
 #include "platform/file_lock.h"
+#include "platform/line_input.h"
 #include "platform/stop_signals.h"
 #include "server/app/server_host.h"
 #include "server/app/server_runtime.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <poll.h>
@@ -54,23 +56,57 @@ uint32_t OpenFolder(const HostOptions& options, std::string& folder) {
     return err;
 }
 
-// Ticks every 50 ms until a stop signal arrives.
+// A command line from standard input. Only "property close" is known: it
+// closes the remote property dialog as closing it in the window would.
+void RunHostCommand(ServerRuntime& runtime, const std::string& line) {
+    std::vector<std::string> words;
+    if (!SplitCommandWords(line, words)) {
+        std::fprintf(stderr, "BrindleHost: unclosed quote in the command: %s\n", line.c_str());
+        return;
+    }
+    if (words.empty())
+        return;
+    if (words.size() != 2 || words[0] != "property" || words[1] != "close") {
+        std::fprintf(stderr, "BrindleHost: unknown command (try \"property close\"): %s\n",
+                     line.c_str());
+        return;
+    }
+    if (!runtime.Property().IsOpen()) {
+        std::printf("property: no dialog is open\n");
+    } else {
+        runtime.Property().CloseFromView();
+        std::printf("property closed\n");
+    }
+    std::fflush(stdout);
+}
+
+// Ticks every 50 ms until a stop signal arrives, reading commands from
+// standard input meanwhile.
 void TickUntilSignal(ServerRuntime& runtime, int nSignalFd) {
     using Steady = std::chrono::steady_clock;
+    LineInput input(STDIN_FILENO);
     auto next = Steady::now();
     for (;;) {
         runtime.Tick();
         next += std::chrono::milliseconds(RUNTIME_TICK_MS);
-        auto now = Steady::now();
-        if (next < now)
-            next = now; // a long tick does not make the next ones crowd in
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
-        pollfd fd{nSignalFd, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(wait.count())) > 0) {
-            signalfd_siginfo info{};
-            ssize_t r = ::read(nSignalFd, &info, sizeof info);
-            (void)r;
-            return;
+        for (;;) {
+            auto now = Steady::now();
+            if (next < now)
+                next = now; // a long tick does not make the next ones crowd in
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
+            pollfd fds[2] = {{nSignalFd, POLLIN, 0}, {input.Fd(), POLLIN, 0}};
+            if (::poll(fds, input.Fd() >= 0 ? 2 : 1, static_cast<int>(wait.count())) <= 0)
+                break;
+            if (fds[0].revents != 0) {
+                signalfd_siginfo info{};
+                ssize_t r = ::read(nSignalFd, &info, sizeof info);
+                (void)r;
+                return;
+            }
+            std::vector<std::string> lines;
+            input.Read(lines);
+            for (const std::string& line : lines)
+                RunHostCommand(runtime, line);
         }
     }
 }
@@ -93,6 +129,32 @@ std::string ReadPasswordLine() {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
         line.pop_back();
     return line;
+}
+
+} // namespace
+
+namespace {
+
+// For the benchmarks: when BRINDLE_TICK_STATS names a file, the durations of
+// the ticks go there at the end, "ticks=N p50_us=... p99_us=... max_us=...
+// cpu_p99_us=... workers=W" (wall time, then the thread's own CPU time).
+void WriteTickStats(const ServerRuntime& runtime) {
+    const char* pcFile = std::getenv("BRINDLE_TICK_STATS");
+    if (pcFile == nullptr || *pcFile == '\0')
+        return;
+    FILE* file = std::fopen(pcFile, "w");
+    if (file == nullptr)
+        return;
+    const TickDurations& times = runtime.TickTimes();
+    std::fprintf(file,
+                 "ticks=%llu p50_us=%llu p99_us=%llu max_us=%llu cpu_p99_us=%llu workers=%d\n",
+                 static_cast<unsigned long long>(times.Count()),
+                 static_cast<unsigned long long>(times.Quantile(0.5)),
+                 static_cast<unsigned long long>(times.Quantile(0.99)),
+                 static_cast<unsigned long long>(times.Longest()),
+                 static_cast<unsigned long long>(runtime.TickCpuTimes().Quantile(0.99)),
+                 runtime.CycleWorkerCount());
+    std::fclose(file);
 }
 
 } // namespace
@@ -142,6 +204,7 @@ int RunHeadless(const HostOptions& options) {
             power->Watch(&runtime);
             TickUntilSignal(runtime, nSignalFd);
             power->Watch(nullptr);
+            WriteTickStats(runtime);
         } else {
             std::fprintf(stderr, "BrindleHost: %s\n",
                          nStart == ERR_RELAY_NAME

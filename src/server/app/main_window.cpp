@@ -201,10 +201,12 @@ void HostMainWindow::SetUpControls() {
     connect(ui_->clearLogButton, &QPushButton::clicked, this, &HostMainWindow::ClearLog);
     connect(ui_->exitButton, &QPushButton::clicked, this, &HostMainWindow::RequestExit);
 
-    // The storage controls and the device's property pages come later.
+    connect(ui_->propertyButton, &QPushButton::clicked, this, &HostMainWindow::OpenProperty);
+
+    // The storage controls come later.
     for (QWidget* widget :
          {static_cast<QWidget*>(ui_->storageCheck), static_cast<QWidget*>(ui_->storageBox),
-          static_cast<QWidget*>(ui_->storageButton), static_cast<QWidget*>(ui_->propertyButton)})
+          static_cast<QWidget*>(ui_->storageButton)})
         widget->setEnabled(false);
 }
 
@@ -307,7 +309,7 @@ void HostMainWindow::ApplyEnabling() {
           static_cast<QWidget*>(ui_->stampNone), static_cast<QWidget*>(ui_->stampTopLeft),
           static_cast<QWidget*>(ui_->stampTopRight), static_cast<QWidget*>(ui_->stampBottomLeft),
           static_cast<QWidget*>(ui_->stampBottomRight), static_cast<QWidget*>(ui_->fontButton),
-          static_cast<QWidget*>(ui_->cryptBox)})
+          static_cast<QWidget*>(ui_->cryptBox), static_cast<QWidget*>(ui_->propertyButton)})
         widget->setEnabled(fPresent);
     ui_->sensitivityBox->setEnabled(fPresent && s->fChange != 0);
     ui_->daysEdit->setEnabled(fPresent && s->fSave != 0);
@@ -705,6 +707,7 @@ void HostMainWindow::TimerTick() {
     fTicking_ = true;
     runtime_->Tick();
     fTicking_ = false;
+    FollowProperty();
 }
 
 // --- what the runtime reports ---

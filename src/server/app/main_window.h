@@ -34,6 +34,7 @@ class HostMainWindow;
 
 namespace brindle {
 
+class HostPropertyDialog;
 class HostViewer;
 class PreviewWindow;
 
@@ -94,6 +95,8 @@ class HostMainWindow : public QWidget, public ServerHost {
     int SelectedCamera() const { return nSelected_; }
     PreviewWindow* Preview(int nCamera) const;
     ImageViewerWindow* ViewerWindow(int nCamera) const;
+    // The camera control dialog ("プロパティ"); null until first shown.
+    HostPropertyDialog* PropertyView() const { return propertyView_; }
     void OpenViewer(int nCamera);
     // Runs a tray-menu command by id.
     void RunTrayCommand(int id);
@@ -149,6 +152,10 @@ class HostMainWindow : public QWidget, public ServerHost {
     void EditCamera(const std::function<void(CameraSettings&)>& change);
     void ChooseFont();
     void ChooseFolder();
+    // "プロパティ": the selected camera's controls, or the dialog a client
+    // has open.
+    void OpenProperty();
+    void FollowProperty();
     void PasswordEdited();
     void ShowLog();
     void ClearLog();
@@ -176,6 +183,7 @@ class HostMainWindow : public QWidget, public ServerHost {
     };
     std::map<int, ViewerSlot> viewers_;
     std::map<int, PreviewWindow*> previews_;
+    HostPropertyDialog* propertyView_ = nullptr;
     // Previews the user closed: shown again when preview is switched on anew.
     std::map<int, bool> previewClosed_;
 

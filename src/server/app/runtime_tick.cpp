@@ -7,14 +7,28 @@
 #include "server/capture/stamp_font.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 
 namespace brindle {
+
+namespace {
+
+uint64_t ThreadCpuMicroseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+}
+
+} // namespace
 
 void ServerRuntime::Tick() {
     if (!fStarted_ || fClosing_ || fTimerBusy_)
         return;
     fTimerBusy_ = true;
+    const auto start = std::chrono::steady_clock::now();
+    const uint64_t nCpuStart = ThreadCpuMicroseconds();
     uint32_t nNow = clock_.Tick();
     ProcessEvents();
     CheckResume(nNow);
@@ -24,6 +38,10 @@ void ServerRuntime::Tick() {
         relay_->Tick(nNow);
     RunHourlyListing();
     RenewKeepAwake(nNow);
+    tickTimes_.Add(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                             std::chrono::steady_clock::now() - start)
+                                             .count()));
+    tickCpuTimes_.Add(ThreadCpuMicroseconds() - nCpuStart);
     fTimerBusy_ = false;
 }
 
@@ -64,6 +82,7 @@ void ServerRuntime::ApplyChange(const PendingChange& change) {
 // preview or format changed, start it when it should run (this also retries
 // a camera that failed to start), and write the keys.
 uint32_t ServerRuntime::ApplyRequest(int nIndex, const CameraRequest& r, bool fRestartAsked) {
+    HoldCycle(nIndex);
     CameraEntry& camera = cameras_[static_cast<size_t>(nIndex)];
     CameraSettings& s = camera.settings;
     bool fRestart = fRestartAsked || s.fUse != ((r.nOptions & REQUEST_USE) != 0) ||
@@ -99,25 +118,14 @@ void ServerRuntime::CheckResume(uint32_t nNow) {
         return;
     powerState_.fSuspending = false;
     powerState_.nResumeTick = 0;
-    for (CameraEntry& camera : cameras_) {
+    for (size_t i = 0; i < cameras_.size(); ++i) {
+        CameraEntry& camera = cameras_[i];
         if (!camera.settings.fUse || !camera.capture.fRunning)
             continue;
+        HoldCycle(static_cast<int>(i));
         StopCamera(camera, bridge_);
         StartCamera(camera, *backend_, bridge_);
     }
-}
-
-void ServerRuntime::RunFrameCycles() {
-    FrameCycleContext context{clock_, *shared_, settings_.cFolder, powerState_, bridge_};
-    for (size_t i = 0; i < cameras_.size(); ++i)
-        RunFrameCycle(cameras_[i], static_cast<int>(i), context);
-    bool fQueued = false;
-    {
-        std::lock_guard<std::mutex> lock(shared_->mainLock);
-        fQueued = !shared_->queue.Empty();
-    }
-    if (fQueued)
-        connections_->NotifyWork();
 }
 
 void ServerRuntime::CheckListener(uint32_t nNow) {

@@ -104,6 +104,8 @@ uint32_t ServerRuntime::SavePlacement(int32_t nLeft, int32_t nTop) {
 uint32_t ServerRuntime::ComposePreviewOf(int nCamera, QImage& picture) {
     if (nCamera < 0 || static_cast<size_t>(nCamera) >= cameras_.size())
         return ERROR_INVALID_PARAMETER_CODE;
+    if (pool_ && pool_->Busy(nCamera))
+        return ERROR_SHARING_VIOLATION_CODE;
     CameraEntry& camera = cameras_[static_cast<size_t>(nCamera)];
     StampPlacement placement;
     if (uint32_t err = ComposePreview(camera, clock_, shared_->mainLock, placement))

@@ -45,6 +45,8 @@ class ServerHost {
     }
 
     // --- Frame cycle (runtime thread, during Tick) ---
+    // With the cycles on workers, what a cycle reports comes at the first
+    // tick after it ended.
 
     // "検出" and "保存": a change was detected, an image was saved.
     virtual void ChangeDetected(int nCamera) { (void)nCamera; }

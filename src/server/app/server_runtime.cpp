@@ -41,7 +41,8 @@ void ServerRuntime::MakeBackend() {
     const int nTestCameras = std::clamp<int>(
         std::max<int64_t>(options_.nTestCameras, settings_.nTestCamera), 0, TEST_CAMERAS_MAX);
     if (nTestCameras > 0) {
-        testBackend_ = std::make_unique<TestCameraBackend>(nTestCameras, clock_);
+        testBackend_ =
+            std::make_unique<TestCameraBackend>(nTestCameras, clock_, settings_.nTestPattern);
         combined_.Add(testBackend_.get());
     }
     backend_ = &combined_;
@@ -76,6 +77,7 @@ uint32_t ServerRuntime::Start() {
     viewers_ = std::vector<ViewerEntry>(cameras_.size());
     PublishViews();
     StartCamerasInUse(cameras_, *backend_, bridge_);
+    MakeCyclePool();
     OpenListener();
     relay_ = std::make_unique<ServerRelay>(*connections_, clock_, power_);
     if (uint32_t err = relay_->Start(cSettingsFile_, ComputerName(), settings_.fWebdav))
@@ -116,10 +118,12 @@ void ServerRuntime::OpenListener() {
 void ServerRuntime::PublishViews() {
     std::lock_guard<std::mutex> lock(eventLock_);
     views_.clear();
+    devices_.clear();
     for (const CameraEntry& camera : cameras_) {
         const CameraSettings& s = camera.settings;
         views_.push_back(CameraRequestView{s.fUse != 0, s.fPreview != 0, s.nFormat,
                                            static_cast<int>(s.formats.size())});
+        devices_.emplace_back(s.cPath, s.cName);
     }
 }
 
@@ -127,6 +131,9 @@ void ServerRuntime::Shutdown() {
     if (fClosing_)
         return;
     fClosing_ = true;
+    // Running cycles end first: they queue images and use the cameras.
+    if (pool_)
+        pool_->Shutdown();
     if (relay_)
         relay_->StopBackground();
     if (connections_)
@@ -170,6 +177,19 @@ void ServerRuntime::CameraSettingsChanged(int nIndex, const CameraRequest& reque
     view.fPreview = (request.nOptions & REQUEST_PREVIEW) != 0;
     view.nFormat = static_cast<int>(request.nFormat);
     changes_.push_back(PendingChange{nIndex, request, fRestart});
+}
+
+std::shared_ptr<CameraControls> ServerRuntime::CameraControlsOf(int nIndex) {
+    std::pair<std::string, std::string> device;
+    {
+        std::lock_guard<std::mutex> lock(eventLock_);
+        if (nIndex < 0 || static_cast<size_t>(nIndex) >= devices_.size() || backend_ == nullptr)
+            return nullptr;
+        device = devices_[static_cast<size_t>(nIndex)];
+    }
+    // The backend outlives the dialog: the connections, which close it,
+    // stop before the backends go.
+    return std::make_shared<BackendCameraControls>(*backend_, device.first, device.second);
 }
 
 void ServerRuntime::PeerShown(const std::string& peer) {

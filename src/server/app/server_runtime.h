@@ -8,6 +8,13 @@
 // ConnectionHost and PowerEvents from their own threads; what they report
 // is queued and carried out on the next tick. What the window must hear
 // goes to the one ServerHost of RuntimeOptions.
+//
+// The tick decides which cameras are due and hands their frame cycles to a
+// pool of workers (one per core unless "CycleWorkers" says otherwise; 0 keeps
+// them on the tick's thread). What a worker's cycle reports reaches the host
+// at the first tick after the cycle ended, on the runtime's thread. Before
+// the runtime changes a camera (its settings, a stop or a restart) it waits
+// for that camera's running cycle, and for nothing else.
 #pragma once
 
 #include "imagestore/navigation.h"
@@ -20,12 +27,14 @@
 #include "server/capture/camera_control.h"
 #include "server/capture/camera_entry.h"
 #include "server/capture/frame_cycle.h"
+#include "server/capture/frame_cycle_pool.h"
 #include "server/capture/test_camera.h"
 #include "server/capture/v4l2_backend.h"
 #include "server/connections/connection_manager.h"
 
 #include <QImage>
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -52,6 +61,28 @@ struct RuntimeOptions {
     ServerHost* pHost = nullptr;          // null: camera failures go to the log, nothing is shown
 };
 
+// How long the ticks took, in steps of 10 us up to 10 ms and of 1 ms up to
+// 2 s (longer ones count in the last step), for the benchmarks.
+class TickDurations {
+  public:
+    void Add(uint64_t nMicroseconds);
+    uint64_t Count() const { return nCount_; }
+    // The duration that fraction p (0-1) of the ticks did not exceed, in
+    // microseconds (the upper end of its step), and the longest one.
+    uint64_t Quantile(double p) const;
+    uint64_t Longest() const { return nLongest_; }
+
+  private:
+    static constexpr uint64_t FINE_STEP_US = 10;
+    static constexpr uint64_t FINE_STEPS = 1000;
+    static constexpr uint64_t COARSE_STEP_US = 1000;
+    static size_t StepOf(uint64_t nMicroseconds);
+    static uint64_t StepEnd(size_t nStep);
+    std::array<uint64_t, FINE_STEPS + 2000> steps_{};
+    uint64_t nCount_ = 0;
+    uint64_t nLongest_ = 0;
+};
+
 // The request form of a camera's settings, as the window hands its edits in.
 CameraRequest CameraRequestOf(const CameraSettings& settings);
 
@@ -75,6 +106,9 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     int CameraCount() override;
     bool CameraView(int nIndex, CameraRequestView& view) override;
     void CameraSettingsChanged(int nIndex, const CameraRequest& request, bool fRestart) override;
+    // The controls of camera nIndex's device, through the backend that
+    // captures it; null for a camera outside the list.
+    std::shared_ptr<CameraControls> CameraControlsOf(int nIndex) override;
     // ConnectionDisplay: passed on to the ServerHost (any thread).
     void PeerShown(const std::string& peer) override;
     void StatusChanged(int32_t nStatus) override;
@@ -105,6 +139,14 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     // The "Packet" setting as the connections use it.
     uint32_t PacketMax() const { return context_->PacketMax(); }
     const std::vector<ViewerEntry>& Viewers() const { return viewers_; }
+    // The runtime's thread: frame-cycle workers (0: cycles run in the tick),
+    // whether no camera has a cycle queued or running, and the durations of
+    // the ticks so far.
+    int CycleWorkerCount() const { return pool_ ? pool_->WorkerCount() : 0; }
+    bool CyclesIdle();
+    // Wall time of each tick, and the tick thread's own CPU time in it.
+    const TickDurations& TickTimes() const { return tickTimes_; }
+    const TickDurations& TickCpuTimes() const { return tickCpuTimes_; }
 
     // --- What the main window changes (the runtime's thread, after Start) ---
     // Each writes its keys to the settings file and returns 0 or the code
@@ -134,10 +176,15 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     // "Left" and "Top".
     uint32_t SavePlacement(int32_t nLeft, int32_t nTop);
     // The preview picture of a running camera: its newest frame stamped
-    // with the current time. Returns 0 or ComposePreview's code.
+    // with the current time. Returns 0 or ComposePreview's code, or
+    // ERROR_SHARING_VIOLATION_CODE while the camera's frame cycle runs on a
+    // worker (the caller keeps its last picture; the tick's thread never
+    // waits for an encode).
     uint32_t ComposePreviewOf(int nCamera, QImage& picture);
     // The state the connections last reported (CONNECTION_IDLE ...).
     int32_t ConnectionStatus() const;
+    // The server's one remote property dialog (any thread, after Start).
+    PropertyRemote& Property() { return context_->property; }
 
   private:
     struct PendingChange {
@@ -154,7 +201,12 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     void ApplyChange(const PendingChange& change);
     uint32_t ApplyRequest(int nIndex, const CameraRequest& request, bool fRestart);
     void CheckResume(uint32_t nNow);
+    void MakeCyclePool();
     void RunFrameCycles();
+    void DispatchFrameCycles(uint32_t nNow);
+    void RunHandedCycle(int nCamera);
+    void NotifyQueued();
+    void HoldCycle(int nCamera);
     void CheckListener(uint32_t nNow);
     void RunHourlyListing();
     void RenewKeepAwake(uint32_t nNow);
@@ -195,6 +247,24 @@ class ServerRuntime : public ConnectionHost, public PowerEvents {
     bool fSuspendEvent_ = false;
     bool fResumeEvent_ = false;
     std::vector<CameraRequestView> views_; // what requests are checked against
+    // Device path and name of each camera, for its property dialog.
+    std::vector<std::pair<std::string, std::string>> devices_;
+
+    // A cycle handed to a worker: what the tick decided and what the cycle
+    // reports. The worker reads and writes it only while it runs the cycle.
+    struct CycleOrder {
+        CycleOrder(const Clock& clock, ServerShared& shared)
+            : context{clock, shared, std::string(), power, events} {}
+        uint32_t nNow = 0;      // the tick the cycle began at
+        uint32_t nLastTick = 0; // the cycle clock before, for a cycle taken back
+        PowerState power;
+        HeldCycleEvents events;
+        FrameCycleContext context;
+    };
+    std::vector<std::unique_ptr<CycleOrder>> orders_;
+    TickDurations tickTimes_;
+    TickDurations tickCpuTimes_;
+    std::unique_ptr<FrameCyclePool> pool_; // last: its workers use what is above
 };
 
 } // namespace brindle

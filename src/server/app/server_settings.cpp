@@ -61,6 +61,11 @@ void ReadServerSettings(const std::string& file, const std::string& dataFolder,
     settings.nPacket = std::clamp<uint32_t>(ReadNumber(file, "Packet", 0, 65536), 1024, 65536);
     settings.nMaxImage = std::clamp<uint32_t>(ReadNumber(file, "MaxImage", 0, 256), 1, 256);
     settings.nTestCamera = ReadNumber(file, "TestCamera", 0, 0);
+    uint32_t nPattern = ReadNumber(file, "TestPattern", 0, 0);
+    settings.nTestPattern = nPattern <= 3 ? static_cast<int32_t>(nPattern) : 0;
+    int32_t nWorkers = static_cast<int32_t>(
+        ReadNumber(file, "CycleWorkers", SETTING_SIGNED, static_cast<uint32_t>(-1)));
+    settings.nCycleWorkers = nWorkers < 0 ? -1 : std::min(nWorkers, CYCLE_WORKERS_MAX);
 }
 
 uint32_t WriteCryptAndNoSleep(const std::string& file, uint32_t nCrypt, bool fNoSleep) {

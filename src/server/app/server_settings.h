@@ -30,7 +30,13 @@ struct ServerSettings {
     uint32_t nMaxImage = 256; // "MaxImage": 1-256
     uint32_t nDebug = 0;      // "Debug", hexadecimal
     uint32_t nTestCamera = 0; // "TestCamera": built-in test-pattern cameras to offer
+    int32_t nTestPattern = 0; // "TestPattern": what they show at first (0-3, bars to texture)
+    // "CycleWorkers": threads that run the frame cycles; -1 (the default)
+    // one per core, 0 the tick's own thread, else that many (at most 64).
+    int32_t nCycleWorkers = -1;
 };
+
+inline constexpr int32_t CYCLE_WORKERS_MAX = 64;
 
 // Reads every key. "Folder" falls back to `dataFolder`; "Crypt" is brought
 // into 0-8 and written back when it was outside; "Packet" and "MaxImage"

@@ -36,6 +36,21 @@ bool CompositionSurface::Create(int32_t nWidth, int32_t nHeight) {
     return true;
 }
 
+bool CompositionSurface::CopyFrom(const CompositionSurface& other) {
+    if (!other.Exists()) {
+        Release();
+        return true;
+    }
+    if (!Create(other.Width(), other.Height()))
+        return false;
+    // bits() would detach a picture shared with a reader (a copy made for
+    // a window); then this one is written afresh and the reader keeps its own.
+    const size_t nBytes = other.Stride() * static_cast<size_t>(other.Height());
+    std::memcpy(image_.bits(), other.Bits(),
+                std::min(nBytes, static_cast<size_t>(image_.sizeInBytes())));
+    return true;
+}
+
 namespace {
 
 // A picture as rows: pTop is the top row, nStep the distance to the next

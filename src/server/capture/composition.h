@@ -71,6 +71,10 @@ class CompositionSurface {
     bool Compose(const CaptureFrame& frame, int nTimePosition, const QFont& font,
                  const std::string& text, StampPlacement& placement);
 
+    // Makes this surface a copy of `other`'s picture, reusing its own memory
+    // when the size is the same. False when memory is short.
+    bool CopyFrom(const CompositionSurface& other);
+
     int32_t Width() const { return image_.width(); }
     int32_t Height() const { return image_.height(); }
     size_t Stride() const { return static_cast<size_t>(image_.bytesPerLine()); }

@@ -193,8 +193,13 @@ void ProcessFrame(CameraEntry& camera, int nCamera, FrameCycleContext& context,
     if (fEncoded && settings.fSend &&
         context.shared.nConnectionStatus.load() == CONNECTION_CONNECTED) {
         // The queue owns its images; the encoder's buffer is kept for the
-        // next cycle.
-        std::vector<uint8_t> jpeg(encoder.Data(), encoder.Data() + encoder.Size());
+        // next cycle, and the copy goes into a buffer of an image sent.
+        std::vector<uint8_t> jpeg;
+        {
+            std::lock_guard<std::mutex> guard(context.shared.mainLock);
+            jpeg = context.shared.TakeSpareBuffer();
+        }
+        jpeg.assign(encoder.Data(), encoder.Data() + encoder.Size());
         std::lock_guard<std::mutex> guard(context.shared.mainLock);
         context.shared.AppendImage(SendQueueEntry{nCamera, std::move(jpeg), ftCapture});
     }
@@ -239,7 +244,6 @@ void RunChangeCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context
 
 void RunDueCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context, uint32_t nNow) {
     FrameCycleState& cycle = camera.cycle;
-    cycle.nLastCycleTick = NonZeroTickOf(nNow);
     if (!camera.capture.stream || camera.capture.stream->NewestFrame(cycle.spare) != 0 ||
         !IsWholeFrame(cycle.spare))
         return;
@@ -253,16 +257,27 @@ void RunDueCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context, u
 
 } // namespace
 
-void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context) {
-    uint32_t nNow = context.clock.Tick();
+bool BeginFrameCycle(CameraEntry& camera, uint32_t nNow) {
     if (!IsCycleDue(camera, nNow))
-        return;
+        return false;
+    camera.cycle.nLastCycleTick = NonZeroTickOf(nNow);
+    return true;
+}
+
+void RunBegunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context,
+                        uint32_t nNow) {
     // Lack of memory ends this cycle quietly, like every other failure of
     // the pipeline; the next cycle tries again.
     try {
         RunDueCycle(camera, nCamera, context, nNow);
     } catch (const std::bad_alloc&) {
     }
+}
+
+void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context) {
+    uint32_t nNow = context.clock.Tick();
+    if (BeginFrameCycle(camera, nNow))
+        RunBegunFrameCycle(camera, nCamera, context, nNow);
 }
 
 uint32_t ComposePreview(CameraEntry& camera, const Clock& clock, std::mutex& mainLock,

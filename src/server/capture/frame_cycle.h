@@ -2,9 +2,11 @@
 // decide whether the scene changed, stamp date and time, encode JPEG, save
 // it, queue it for the logged-in client and hand it to an open viewer.
 //
-// Runs on the GUI thread from the main window's 50 ms timer, one camera at
-// a time, never re-entered. Failures in the pipeline are silent; the next
-// cycle tries again.
+// The main window's 50 ms timer decides which cameras are due; their cycles
+// run on that thread one after another, or on the workers of a
+// FrameCyclePool side by side. A camera's cycle is never re-entered, and
+// nothing else touches the camera's capture and cycle state while it runs.
+// Failures in the pipeline are silent; the next cycle tries again.
 #pragma once
 
 #include "platform/clock.h"
@@ -72,8 +74,18 @@ struct FrameCycleContext {
 // cycle of N seconds from stretching to N s + 50 ms on the 50 ms timer.
 bool IsCycleDue(const CameraEntry& camera, uint32_t nNow);
 
-// One frame cycle of camera nCamera (its index in the camera list).
+// One frame cycle of camera nCamera (its index in the camera list), when it
+// is due at the context's clock.
 void RunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context);
+
+// The same in two halves, for a cycle that runs on another thread than the
+// one that decides it is due. BeginFrameCycle (the deciding thread) returns
+// whether the camera is due at nNow and, when it is, starts its cycle clock
+// at nNow. RunBegunFrameCycle (any thread) then does the rest with the same
+// nNow.
+bool BeginFrameCycle(CameraEntry& camera, uint32_t nNow);
+void RunBegunFrameCycle(CameraEntry& camera, int nCamera, FrameCycleContext& context,
+                        uint32_t nNow);
 
 // For a preview window of a running camera, also one that is not in use
 // (whose frame cycle does nothing): composes the newest frame with a stamp

@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace brindle {
@@ -69,6 +70,21 @@ void ServerShared::AppendImage(SendQueueEntry&& entry) {
     if (queue.Count() == queue.Capacity())
         DropImage(queue.PopHead());
     queue.PushTail(std::move(entry));
+}
+
+std::vector<uint8_t> ServerShared::TakeSpareBuffer() {
+    if (spareBuffers_.empty())
+        return {};
+    std::vector<uint8_t> buffer = std::move(spareBuffers_.back());
+    spareBuffers_.pop_back();
+    return buffer;
+}
+
+void ServerShared::RecycleBuffer(std::vector<uint8_t>&& buffer) {
+    if (buffer.capacity() == 0 || spareBuffers_.size() >= std::max<size_t>(4, 2 * counts.size()))
+        return;
+    buffer.clear();
+    spareBuffers_.push_back(std::move(buffer));
 }
 
 void ServerShared::PutBackAtHead(std::vector<SendQueueEntry>&& batch) {

@@ -2,8 +2,9 @@
 // sent (`SendQueue`), the per-camera sent and dropped counts, and the one
 // process-wide lock that guards them together with the stamp fonts.
 //
-// The frame cycle appends on the GUI thread; the logged-in client's
-// connection thread takes images from the head and puts a failed batch back.
+// The frame cycles append (on the tick's thread or on their workers); the
+// logged-in client's connection thread takes images from the head and puts
+// a failed batch back.
 #pragma once
 
 #include <atomic>
@@ -102,6 +103,13 @@ class ServerShared {
     // is dropped first (logged, counted). Caller holds the main lock.
     void AppendImage(SendQueueEntry&& entry);
 
+    // JPEG buffers of images that have been sent, kept for the frame cycles
+    // to fill again: a steady stream of images then allocates no buffer per
+    // image. At most two a camera (at least four) are kept; a buffer taken
+    // when none is kept is empty. Caller holds the main lock.
+    std::vector<uint8_t> TakeSpareBuffer();
+    void RecycleBuffer(std::vector<uint8_t>&& buffer);
+
     // Puts images taken from the head back there, oldest first in `batch`,
     // ahead of what was queued since. When they do not all fit, the oldest
     // are dropped (logged, counted). Caller holds the main lock.
@@ -109,6 +117,8 @@ class ServerShared {
 
   private:
     void DropImage(const SendQueueEntry& entry);
+
+    std::vector<std::vector<uint8_t>> spareBuffers_;
 };
 
 } // namespace brindle

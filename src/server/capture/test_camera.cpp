@@ -108,7 +108,20 @@ void DrawText(const std::string& text, int32_t x0, int32_t y0, int32_t nScale,
     }
 }
 
+// Where the moving box is at a phase.
+int32_t BoxX(uint32_t nPhase, int32_t nWidth) {
+    return int32_t((nPhase * 3) % uint32_t(std::max(1, nWidth - nWidth / 8)));
+}
+
+int32_t BoxY(uint32_t nPhase, int32_t nHeight) {
+    return int32_t((nPhase * 2) % uint32_t(std::max(1, nHeight - nHeight / 8)));
+}
+
 } // namespace
+
+TestCameraScene::TestCameraScene(const Clock& clock, std::shared_ptr<TexturePictureCache> textures)
+    : clock_(clock),
+      textures_(textures ? std::move(textures) : std::make_shared<TexturePictureCache>()) {}
 
 void TestCameraScene::Freeze(bool fFrozen) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -169,12 +182,12 @@ std::vector<CaptureControl> TestCameraScene::Controls() const {
                    "Camera Controls",
                    "Pattern",
                    ControlType::Menu,
-                   0,
-                   2,
+                   TEST_PATTERN_BARS,
+                   TEST_PATTERN_TEXTURE,
                    1,
-                   0,
+                   TEST_PATTERN_BARS,
                    state.nPattern,
-                   {"Bars", "Gradient", "Checker"},
+                   {"Bars", "Gradient", "Checker", "Texture"},
                    0};
     return controls;
 }
@@ -193,7 +206,7 @@ uint32_t TestCameraScene::SetControl(uint32_t nId, int32_t nValue) {
         state_.fShowTime = nValue;
         return 0;
     case TEST_CONTROL_PATTERN:
-        if (nValue < 0 || nValue > 2)
+        if (nValue < TEST_PATTERN_BARS || nValue > TEST_PATTERN_TEXTURE)
             return ERROR_INVALID_PARAMETER_CODE;
         state_.nPattern = nValue;
         return 0;
@@ -204,6 +217,22 @@ uint32_t TestCameraScene::SetControl(uint32_t nId, int32_t nValue) {
 
 void TestCameraScene::Render(int32_t nWidth, int32_t nHeight, CaptureFrame& frame) const {
     State state = Snapshot();
+    if (state.nPattern == TEST_PATTERN_TEXTURE)
+        RenderTextured(state, nWidth, nHeight, frame);
+    else
+        RenderPattern(state, nWidth, nHeight, frame);
+    if (state.fShowTime) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%04hu-%02hu-%02hu %02hu:%02hu:%02hu", state.time.wYear,
+                      state.time.wMonth, state.time.wDay, state.time.wHour, state.time.wMinute,
+                      state.time.wSecond);
+        int32_t nScale = std::max(1, nHeight / 160);
+        DrawText(text, 8 * nScale, 8 * nScale, nScale, frame);
+    }
+}
+
+void TestCameraScene::RenderPattern(const State& state, int32_t nWidth, int32_t nHeight,
+                                    CaptureFrame& frame) const {
     size_t nStride = DibStride(nWidth);
     frame.nWidth = nWidth;
     frame.nHeight = nHeight;
@@ -211,8 +240,8 @@ void TestCameraScene::Render(int32_t nWidth, int32_t nHeight, CaptureFrame& fram
 
     PixelRecipe recipe{nWidth, nHeight, state.nPhase, state.nScene, state.nPattern,
                        0,      0,       nWidth / 8,   nHeight / 8};
-    recipe.nBoxX = int32_t((state.nPhase * 3) % uint32_t(std::max(1, nWidth - recipe.nBoxW)));
-    recipe.nBoxY = int32_t((state.nPhase * 2) % uint32_t(std::max(1, nHeight - recipe.nBoxH)));
+    recipe.nBoxX = BoxX(state.nPhase, nWidth);
+    recipe.nBoxY = BoxY(state.nPhase, nHeight);
     bool fInvert = (state.nScene & 1) != 0;
     for (int32_t y = 0; y < nHeight; ++y) {
         uint8_t* line = frame.pixels.data() + nStride * size_t(nHeight - 1 - y);
@@ -223,13 +252,39 @@ void TestCameraScene::Render(int32_t nWidth, int32_t nHeight, CaptureFrame& fram
                 pixel[i] = Adjust(pixel[i], state.nBrightness, fInvert);
         }
     }
-    if (state.fShowTime) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%04hu-%02hu-%02hu %02hu:%02hu:%02hu", state.time.wYear,
-                      state.time.wMonth, state.time.wDay, state.time.wHour, state.time.wMinute,
-                      state.time.wSecond);
-        int32_t nScale = std::max(1, nHeight / 160);
-        DrawText(text, 8 * nScale, 8 * nScale, nScale, frame);
+}
+
+// The still picture with this frame's noise, the moving box on it; odd
+// scenes are inverted and every second pair of scenes turns the colours,
+// so that any two scenes differ everywhere.
+void TestCameraScene::RenderTextured(const State& state, int32_t nWidth, int32_t nHeight,
+                                     CaptureFrame& frame) const {
+    std::shared_ptr<const TexturePicture> picture = textures_->Get(nWidth, nHeight);
+    RenderTexture(*picture, state.nPhase * 2654435761u + state.nScene, frame);
+    const size_t nStride = DibStride(nWidth);
+    const int32_t nBoxW = nWidth / 8, nBoxH = nHeight / 8;
+    const int32_t nBoxX = BoxX(state.nPhase, nWidth), nBoxY = BoxY(state.nPhase, nHeight);
+    static const uint8_t kBox[3] = {0, 128, 255};
+    for (int32_t y = nBoxY; y < nBoxY + nBoxH && y < nHeight; ++y) {
+        uint8_t* line = frame.pixels.data() + nStride * size_t(nHeight - 1 - y);
+        for (int32_t x = nBoxX; x < nBoxX + nBoxW && x < nWidth; ++x)
+            std::memcpy(line + 3 * size_t(x), kBox, 3);
+    }
+    const bool fInvert = (state.nScene & 1) != 0;
+    const uint32_t nTurn = (state.nScene / 2) % 3;
+    if (state.nBrightness == 128 && !fInvert && nTurn == 0)
+        return;
+    uint8_t table[256];
+    for (int v = 0; v < 256; ++v)
+        table[v] = Adjust(uint8_t(v), state.nBrightness, fInvert);
+    for (int32_t y = 0; y < nHeight; ++y) {
+        uint8_t* line = frame.pixels.data() + nStride * size_t(y);
+        for (int32_t x = 0; x < nWidth; ++x) {
+            uint8_t* pixel = line + 3 * size_t(x);
+            uint8_t bgr[3] = {table[pixel[0]], table[pixel[1]], table[pixel[2]]};
+            for (uint32_t i = 0; i < 3; ++i)
+                pixel[i] = bgr[(i + nTurn) % 3];
+        }
     }
 }
 
@@ -260,9 +315,12 @@ class TestCameraStream : public CaptureStream {
 
 } // namespace
 
-TestCameraBackend::TestCameraBackend(int nCount, const Clock& clock) {
-    for (int i = 0; i < nCount; ++i)
-        scenes_.push_back(std::make_shared<TestCameraScene>(clock));
+TestCameraBackend::TestCameraBackend(int nCount, const Clock& clock, int32_t nPattern) {
+    auto textures = std::make_shared<TexturePictureCache>();
+    for (int i = 0; i < nCount; ++i) {
+        scenes_.push_back(std::make_shared<TestCameraScene>(clock, textures));
+        scenes_.back()->SetControl(TEST_CONTROL_PATTERN, nPattern);
+    }
 }
 
 std::vector<CaptureFormat> TestCameraBackend::Formats() {

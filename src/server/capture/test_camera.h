@@ -5,11 +5,14 @@
 // Tests freeze the scene (every frame then is identical) and change it
 // (the next frames differ strongly from the previous ones), which drives
 // change detection exactly. Three controls (a slider, a check box and a
-// menu) feed the camera's property dialog.
+// menu) feed the camera's property dialog. The menu chooses the pattern:
+// colour bars to look at, or a textured picture with sensor noise that
+// encodes like a real camera's (see test_picture.h), for measurements.
 #pragma once
 
 #include "platform/clock.h"
 #include "server/capture/capture_backend.h"
+#include "server/capture/test_picture.h"
 
 #include <memory>
 #include <mutex>
@@ -22,13 +25,22 @@ inline constexpr char TEST_CAMERA_PATH_PREFIX[] = "testcam:";
 // Control ids of the test camera.
 inline constexpr uint32_t TEST_CONTROL_BRIGHTNESS = 1; // slider 0-255, 128 = as drawn
 inline constexpr uint32_t TEST_CONTROL_SHOW_TIME = 2;  // check box
-inline constexpr uint32_t TEST_CONTROL_PATTERN = 3;    // menu: bars, gradient, checker
+inline constexpr uint32_t TEST_CONTROL_PATTERN = 3;    // menu: the TEST_PATTERN_* values
+
+// Values of the pattern menu.
+inline constexpr int32_t TEST_PATTERN_BARS = 0;
+inline constexpr int32_t TEST_PATTERN_GRADIENT = 1;
+inline constexpr int32_t TEST_PATTERN_CHECKER = 2;
+inline constexpr int32_t TEST_PATTERN_TEXTURE = 3;
 
 // What one test camera shows; shared by the backend and its running
 // streams, safe to use from any thread.
 class TestCameraScene {
   public:
-    explicit TestCameraScene(const Clock& clock) : clock_(clock) {}
+    // `textures` holds the still parts of the textured picture; scenes of
+    // one backend share it. Null makes a cache of the scene's own.
+    explicit TestCameraScene(const Clock& clock,
+                             std::shared_ptr<TexturePictureCache> textures = nullptr);
 
     // A frozen camera repeats the picture of the moment it froze (time text
     // included) until the scene changes.
@@ -55,16 +67,23 @@ class TestCameraScene {
         int32_t nPattern = 0;
     };
     State Snapshot() const;
+    void RenderPattern(const State& state, int32_t nWidth, int32_t nHeight,
+                       CaptureFrame& frame) const;
+    void RenderTextured(const State& state, int32_t nWidth, int32_t nHeight,
+                        CaptureFrame& frame) const;
 
     const Clock& clock_;
+    std::shared_ptr<TexturePictureCache> textures_;
     mutable std::mutex lock_;
     State state_;
 };
 
 class TestCameraBackend : public CaptureBackend {
   public:
-    // nCount cameras, "testcam:0" to "testcam:<nCount - 1>".
-    explicit TestCameraBackend(int nCount, const Clock& clock = SystemClock());
+    // nCount cameras, "testcam:0" to "testcam:<nCount - 1>", each showing
+    // pattern nPattern (a TEST_PATTERN_* value; others mean bars) at first.
+    explicit TestCameraBackend(int nCount, const Clock& clock = SystemClock(),
+                               int32_t nPattern = TEST_PATTERN_BARS);
 
     int Count() const { return static_cast<int>(scenes_.size()); }
     TestCameraScene& Scene(int nIndex) { return *scenes_.at(static_cast<size_t>(nIndex)); }

@@ -21,6 +21,10 @@ void WriteRecordHeader(uint8_t* p, const SendQueueEntry& entry, const CameraCoun
 } // namespace
 
 void TakeImageBatch(ServerShared& shared, ImageBatch& batch) {
+    // The last batch has gone out (a failed one was put back): its buffers
+    // serve the next images.
+    for (SendQueueEntry& sent : batch.entries)
+        shared.RecycleBuffer(std::move(sent.jpeg));
     batch.entries.clear();
     batch.headers.clear();
     batch.nBytes = 0;

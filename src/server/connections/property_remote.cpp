@@ -36,6 +36,7 @@ void PropertyRemote::Wake() {
 }
 
 void PropertyRemote::CloseLocked() {
+    ++nRevision_;
     dialog_.reset();
     device_.reset();
     owner_ = nullptr;
@@ -73,6 +74,7 @@ std::vector<uint8_t> PropertyRemote::Open(int32_t nCamera, std::shared_ptr<Camer
         }
         device_ = std::move(device);
         owner_ = owner;
+        ++nRevision_;
         if (fFollowUp)
             MakePendingLocked(PROPERTY_UPDATE_VALUES);
     }
@@ -86,6 +88,7 @@ bool PropertyRemote::Command(std::span<const uint8_t> payload) {
         std::lock_guard<std::mutex> guard(lock_);
         if (dialog_ == nullptr || !dialog_->Replay(payload, *device_))
             return false;
+        ++nRevision_;
         MakePendingLocked(PROPERTY_UPDATE_VALUES);
     }
     Wake();
@@ -100,10 +103,10 @@ void PropertyRemote::ConversationEnded(const void* owner) {
     nPendingCamera_ = 0;
 }
 
-void PropertyRemote::CloseFromView() {
+void PropertyRemote::CloseFromView(uint32_t hDialog) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (dialog_ == nullptr)
+        if (dialog_ == nullptr || (hDialog != 0 && dialog_->Windows().front().hWindow != hDialog))
             return;
         MakePendingLocked(PROPERTY_UPDATE_CLOSED);
         CloseLocked();
@@ -114,7 +117,10 @@ void PropertyRemote::CloseFromView() {
 void PropertyRemote::RefreshFromView() {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (dialog_ == nullptr || !dialog_->Refresh(*device_))
+        if (dialog_ == nullptr)
+            return;
+        ++nRevision_;
+        if (!dialog_->Refresh(*device_))
             return;
         MakePendingLocked(PROPERTY_UPDATE_VALUES);
     }
@@ -126,6 +132,16 @@ bool PropertyRemote::WithDialog(const std::function<void(PropertyDialog&, Camera
     if (dialog_ == nullptr)
         return false;
     fn(*dialog_, *device_);
+    ++nRevision_;
+    return true;
+}
+
+bool PropertyRemote::Snapshot(std::vector<PropertyWindow>& windows) {
+    std::lock_guard<std::mutex> guard(lock_);
+    windows.clear();
+    if (dialog_ == nullptr)
+        return false;
+    windows = dialog_->Windows();
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "server/connections/property_dialog.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,8 +35,9 @@ class PropertyRemote {
     // is dropped.
     void ConversationEnded(const void* owner);
     // The server's own view closed the dialog: a close update replaces any
-    // pending value update.
-    void CloseFromView();
+    // pending value update. With hDialog, only when the open dialog is that
+    // one (a client may have replaced the one the view showed).
+    void CloseFromView(uint32_t hDialog = 0);
     // After an operation in the server's own view: re-reads the controls.
     void RefreshFromView();
 
@@ -43,6 +45,11 @@ class PropertyRemote {
     // server's own view); false without a dialog.
     bool WithDialog(const std::function<void(PropertyDialog&, CameraControls&)>& fn);
     bool IsOpen();
+    // A copy of the open dialog's windows; false (and empty) without one.
+    bool Snapshot(std::vector<PropertyWindow>& windows);
+    // Moves whenever the dialog may have changed (opened, operated,
+    // re-read, closed), so that a view knows when to look again.
+    uint64_t Revision() const { return nRevision_.load(); }
 
     // A pending update as a payload: camera, kind, n, items. False when
     // none is pending (or a value update found nothing to carry). Clears
@@ -62,6 +69,7 @@ class PropertyRemote {
     void Wake();
 
     std::mutex lock_;
+    std::atomic<uint64_t> nRevision_{0};
     std::unique_ptr<PropertyDialog> dialog_;
     std::shared_ptr<CameraControls> device_;
     const void* owner_ = nullptr;
