@@ -323,6 +323,11 @@ not found. Create it?</translation>
         <translation>Could not start the server connection thread!</translation>
     </message>
     <message>
+        <location line="+2"/>
+        <source>オンラインストレージ中継: コンピュータ名またはサーバ名が使えません(英数字・_・-の63文字以内)</source>
+        <translation>Online storage relay: the computer name or the server name cannot be used (up to 63 letters, digits, _ or -)</translation>
+    </message>
+    <message>
         <location line="+295"/>
         <source>%1 カメラ#&amp;%2 %3</source>
         <translation>%1 Camera #&amp;%2 %3</translation>

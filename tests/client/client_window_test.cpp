@@ -1,6 +1,7 @@
 // BrindleView's main window under the offscreen platform: the server box,
 // the number fields, the password dialog, the questions of connection
 // threads and the close that must not leave any thread behind.
+#include "client/app/client_relay.h"
 #include "client/app/client_window.h"
 #include "client/app/password_dialog.h"
 #include "client/client_test_support.h"
@@ -8,6 +9,8 @@
 #include "common/ini_file.h"
 #include "common/log.h"
 #include "imagestore/viewer/viewer_window.h"
+#include "storage/account_form.h"
+#include "widgets/account_dialog.h"
 #include "widgets/timed_message_box.h"
 #include "widgets/translations.h"
 
@@ -21,6 +24,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -415,6 +419,238 @@ TEST_F(ClientWindowTest, LivePictureOpensTheViewer) {
     for (QAction* a : window->TrayMenu()->actions())
         fListed |= a->property("id").toInt() == 30000 && a->isEnabled();
     EXPECT_TRUE(fListed);
+}
+
+// --- The storage list (9057) and its settings button (1051) -----------------
+
+class ClientWindowStorageTest : public ClientWindowTest {
+  protected:
+    void SetUp() override {
+        ClientWindowTest::SetUp();
+        // Relay files carry this computer's name; the host's may not fit.
+        ::setenv("COMPUTERNAME", "WINDOWTEST", 1);
+        // Nobody listens there: a relayed connection keeps trying.
+        base = "http://127.0.0.1:" + std::to_string(test::FreeLoopbackPort());
+        a = base + "/a/";
+        b = base + "/b/";
+    }
+    void TearDown() override {
+        ClientWindowTest::TearDown();
+        ::unsetenv("COMPUTERNAME");
+    }
+
+    // An account as the dialog saves it; with fSetUp false its relay
+    // folder counts as not set up (Setup 0).
+    void AddAccount(const std::string& uri, bool fSetUp = true) {
+        AccountStore store(Ini());
+        store.LoadAccounts();
+        AccountForm form;
+        form.cUri = uri;
+        form.cUser = "alice";
+        form.cPasswd = form.cPasswdAgain = "pw";
+        AccountPtr saved;
+        ASSERT_EQ(SaveAccountForm(store, form, saved), 0u);
+        if (!fSetUp)
+            IniWriteKey(Ini(), uri, "Setup", "0");
+    }
+
+    QComboBox* StorageList() { return Get<QComboBox>(9057); }
+    QPushButton* StorageButton() { return Get<QPushButton>(1051); }
+    void Choose(const std::string& uri) {
+        int n = StorageList()->findText(QString::fromStdString(uri));
+        ASSERT_GE(n, 0) << uri;
+        StorageList()->setCurrentIndex(n);
+    }
+    std::string SavedStorage(ServerParams* psp) {
+        std::string value;
+        IniReadKey(psp->cServerIni, "Settings", "Webdav", value);
+        return value;
+    }
+    // The storage dialog's field `name`.
+    template <class T> T* Field(const char* name) {
+        AccountDialog* dialog = window->StorageDialog();
+        T* w = dialog ? dialog->findChild<T*>(name) : nullptr;
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    std::string Log() { return test::ReadFileText(dir.File("BrindleView.log")); }
+
+    std::string base, a, b;
+};
+
+TEST_F(ClientWindowStorageTest, ListShowsAndKeepsEachServersAccount) {
+    AddAccount(a);
+    AddAccount(b);
+    // A server that relayed before names its account, in any case.
+    const std::string upper = QString::fromStdString(b).toUpper().toStdString();
+    IniWriteKey(ServerIniPath(dir.Path(), "known", 0), "Settings", "Webdav", upper);
+    Open();
+    ASSERT_EQ(StorageList()->count(), 2);
+
+    // No server: nothing to choose for.
+    ServerBox()->setEditText("");
+    EXPECT_FALSE(StorageList()->isEnabled());
+    EXPECT_FALSE(StorageButton()->isEnabled());
+
+    ServerBox()->setEditText("known");
+    EXPECT_EQ(StorageList()->currentText().toStdString(), b);
+    EXPECT_TRUE(Get<QCheckBox>(1018)->isEnabled());
+
+    // A new storage-linked server has none until one is chosen; the
+    // choice is saved with the server and shown when it is selected again.
+    ServerBox()->setEditText("fresh");
+    ServerParams* fresh = Current();
+    EXPECT_EQ(StorageList()->currentIndex(), -1);
+    EXPECT_TRUE(StorageList()->isEnabled());
+    EXPECT_TRUE(Get<QPushButton>(9042)->isEnabled());
+    EXPECT_FALSE(Get<QCheckBox>(1018)->isEnabled()); // no account: no auto-connect
+    Choose(a);
+    EXPECT_EQ(SavedStorage(fresh), a);
+    EXPECT_TRUE(Get<QCheckBox>(1018)->isEnabled());
+    ServerBox()->setEditText("127.0.0.1:5000");
+    EXPECT_EQ(StorageList()->currentIndex(), -1);
+    EXPECT_TRUE(Get<QCheckBox>(1018)->isEnabled()); // a TCP server needs none
+    ServerBox()->setEditText("fresh");
+    EXPECT_EQ(StorageList()->currentText().toStdString(), a);
+    {
+        std::lock_guard<std::mutex> guard(window->Runtime().Context().lock);
+        EXPECT_EQ(fresh->cStorage, a);
+    }
+}
+
+// Without accounts a storage-linked server cannot be connected; 1051 adds
+// one, which the list then holds and the server relays through.
+TEST_F(ClientWindowStorageTest, SettingsButtonAddsAnAccountForTheServer) {
+    Open();
+    ServerBox()->setEditText("relayhost");
+    ServerParams* psp = Current();
+    EXPECT_EQ(StorageList()->count(), 0);
+    EXPECT_FALSE(Get<QPushButton>(9042)->isEnabled());
+    ASSERT_TRUE(StorageButton()->isEnabled());
+
+    StorageButton()->click();
+    ASSERT_NE(window->StorageDialog(), nullptr);
+    EXPECT_TRUE(window->StorageDialog()->isVisible());
+    Field<QComboBox>("uri")->setEditText(QString::fromStdString(a));
+    Field<QLineEdit>("user")->setText("bob");
+    Field<QLineEdit>("passwd")->setText("secret");
+    Field<QLineEdit>("passwdAgain")->setText("secret");
+    Field<QPushButton>("ok")->click();
+    ASSERT_TRUE(PumpUntil([&] { return window->StorageDialog() == nullptr; }));
+
+    EXPECT_EQ(StorageList()->count(), 1);
+    EXPECT_EQ(StorageList()->currentText().toStdString(), a);
+    EXPECT_EQ(SavedStorage(psp), a);
+    EXPECT_TRUE(Get<QPushButton>(9042)->isEnabled());
+    AccountPtr account = window->Runtime().Relay().Store().Find(a);
+    ASSERT_TRUE(account);
+    EXPECT_EQ(account->cUser, "bob");
+    EXPECT_EQ(window->Runtime().RunningServers(), 0); // the button only sets up
+
+    // Cancel changes nothing.
+    StorageButton()->click();
+    ASSERT_NE(window->StorageDialog(), nullptr);
+    EXPECT_EQ(Field<QComboBox>("uri")->currentText().toStdString(), a);
+    Field<QPushButton>("cancel")->click();
+    ASSERT_TRUE(PumpUntil([&] { return window->StorageDialog() == nullptr; }));
+    EXPECT_EQ(StorageList()->currentText().toStdString(), a);
+}
+
+// Connect relays through the account chosen in the list (not the first),
+// through the runtime; while it runs the choice cannot change.
+TEST_F(ClientWindowStorageTest, ConnectRelaysThroughTheChosenAccount) {
+    AddAccount(a);
+    AddAccount(b);
+    Open();
+    ServerBox()->setEditText("relayhost");
+    ServerParams* psp = Current();
+    Choose(b);
+    Get<QPushButton>(9042)->click();
+    EXPECT_EQ(window->StorageDialog(), nullptr);
+    ASSERT_NE(psp->dwThreadId.load(), 0u);
+    ASSERT_NE(psp->pStorage, nullptr);
+    EXPECT_EQ(psp->pStorage->Name(), b);
+    EXPECT_EQ(psp->pStorage, window->Runtime().Relay().Link(b));
+    std::string recent;
+    IniReadKey(Ini(), "Settings", "Server", recent);
+    EXPECT_EQ(recent, "relayhost");
+    EXPECT_FALSE(StorageList()->isEnabled());
+    EXPECT_FALSE(StorageButton()->isEnabled());
+    EXPECT_EQ(StorageList()->currentText().toStdString(), b);
+
+    Get<QPushButton>(1050)->click();
+    EXPECT_TRUE(PumpUntil([&] { return psp->dwThreadId.load() == 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return StorageList()->isEnabled(); }));
+    EXPECT_EQ(SavedStorage(psp), b);
+}
+
+// A server whose name cannot name relay files is refused with a box that
+// says why, not left looking as if nothing happened.
+TEST_F(ClientWindowStorageTest, ConnectRefusesANameRelayFilesCannotCarry) {
+    AddAccount(a);
+    Open();
+    ServerBox()->setEditText("relay.host");
+    Choose(a);
+    Get<QPushButton>(9042)->click();
+    EXPECT_EQ(window->Runtime().RunningServers(), 0);
+    QMessageBox* shown = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->text().contains("63"))
+            shown = box;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->text().contains("コンピュータ名またはサーバ名"));
+    shown->close();
+}
+
+// An account whose folder is not set up (or none chosen) opens the storage
+// settings at connect; Cancel connects nothing, OK connects through the
+// account it saved.
+TEST_F(ClientWindowStorageTest, ConnectWithoutUsableAccountAsksFirst) {
+    AddAccount(a, false);
+    Open();
+    ServerBox()->setEditText("relayhost");
+    ServerParams* psp = Current();
+    for (bool fChosen : {false, true}) {
+        SCOPED_TRACE(fChosen);
+        if (fChosen)
+            Choose(a);
+        Get<QPushButton>(9042)->click();
+        ASSERT_NE(window->StorageDialog(), nullptr);
+        EXPECT_EQ(psp->dwThreadId.load(), 0u);
+        Field<QPushButton>("cancel")->click();
+        ASSERT_TRUE(PumpUntil([&] { return window->StorageDialog() == nullptr; }));
+        EXPECT_EQ(window->Runtime().RunningServers(), 0);
+    }
+
+    Get<QPushButton>(9042)->click();
+    ASSERT_NE(window->StorageDialog(), nullptr);
+    EXPECT_EQ(Field<QComboBox>("uri")->currentText().toStdString(), a);
+    Field<QPushButton>("ok")->click(); // the saved password is shown in both fields
+    ASSERT_TRUE(PumpUntil([&] { return window->StorageDialog() == nullptr; }));
+    ASSERT_NE(psp->dwThreadId.load(), 0u);
+    EXPECT_EQ(psp->pStorage->Name(), a);
+}
+
+// Auto-connect of storage-linked servers follows the runtime: through the
+// saved account when it is set up, else cancelled with a log line.
+TEST_F(ClientWindowStorageTest, AutoConnectNeedsASetUpAccount) {
+    AddAccount(a);
+    AddAccount(b, false);
+    IniWriteKey(Ini(), "Settings", "Server", "good|bad");
+    IniWriteKey(ServerIniPath(dir.Path(), "good", 0), "Settings", "Webdav", a);
+    IniWriteKey(ServerIniPath(dir.Path(), "bad", 0), "Settings", "Webdav", b);
+    for (const char* key : {"good", "bad"})
+        IniWriteKey(Ini(), "AutoConnect", key, "1");
+    Open(true);
+    EXPECT_TRUE(PumpUntil([&] { return window->Runtime().RunningServers() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] {
+        return Log().find("サーバbadのオンラインストレージ設定が不十分なため自動接続を中止") !=
+               std::string::npos;
+    }));
+    ServerBox()->setEditText("good");
+    EXPECT_EQ(StorageList()->currentText().toStdString(), a);
+    EXPECT_FALSE(StorageList()->isEnabled());
 }
 
 // English is a complete translation: every text of the catalogue has one,

@@ -1,7 +1,7 @@
 // Takes the screenshots of BrindleView's windows on a real X server (the
 // script scripts/screenshots_view.sh runs it under Xvfb): the main window in
-// Japanese and English, the password dialog, the tray menu and the remote
-// property dialog.
+// Japanese and English, a storage-linked server with its account, the
+// password dialog, the tray menu and the remote property dialog.
 #include "client/app/client_window.h"
 #include "client/app/password_dialog.h"
 #include "client/app/remote_property_dialog.h"
@@ -9,6 +9,7 @@
 #include "common/ini_file.h"
 #include "common/log.h"
 #include "platform/clock.h"
+#include "storage/account_form.h"
 #include "widgets/translations.h"
 
 #include <QApplication>
@@ -74,6 +75,28 @@ bool MainWindow(const QString& dataDir, const QString& out) {
     return ok;
 }
 
+// A server reached through an online storage, its account chosen.
+bool StorageWindow(const QString& dataDir, const QString& out) {
+    QDir().mkpath(dataDir);
+    const std::string folder = dataDir.toStdString();
+    const std::string ini = folder + "/BrindleView.ini";
+    brindle::AccountStore store(ini);
+    store.LoadAccounts();
+    for (const char* uri : {"https://dav.example.net/brindle/", "https://files.example.org/relay/"}) {
+        brindle::AccountForm form;
+        form.cUri = uri;
+        form.cUser = "brindle";
+        form.cPasswd = form.cPasswdAgain = "secret";
+        brindle::AccountPtr saved;
+        brindle::SaveAccountForm(store, form, saved);
+    }
+    brindle::IniWriteKey(ini, "Settings", "Server", "camera-pc|192.168.1.20:12345");
+    brindle::IniWriteKey(brindle::ServerIniPath(folder, "camera-pc", 0), "Settings", "Webdav",
+                         "https://dav.example.net/brindle/");
+    brindle::IniWriteKey(ini, "AutoConnect", "camera-pc", "1");
+    return MainWindow(dataDir, out);
+}
+
 // The replica of the test camera's dialog, from the description the
 // server's own model writes for it.
 bool PropertyDialogShot(const QString& out) {
@@ -110,6 +133,7 @@ int main(int argc, char** argv) {
 
     brindle::InstallTranslations(app, QLocale(QLocale::Japanese));
     ok &= MainWindow(dataDir, outDir + "/view-main-ja.png");
+    ok &= StorageWindow(dataDir + "/storage", outDir + "/view-storage-ja.png");
     {
         brindle::PasswordDialog dialog("192.168.1.20", "secret", false, nullptr);
         ok &= Save(dialog, outDir + "/view-password-ja.png");

@@ -1,5 +1,6 @@
-// The main window against a real headless BrindleHost on loopback, and the
-// BrindleView program's start modes.
+// The main window against a real headless BrindleHost on loopback, directly
+// and relayed through a real WebDAV folder, and the BrindleView program's
+// start modes.
 #include "client/app/client_window.h"
 #include "client/app/password_dialog.h"
 #include "client/app/remote_property_dialog.h"
@@ -8,6 +9,8 @@
 #include "common/ini_file.h"
 #include "common/log.h"
 #include "imagestore/viewer/viewer_window.h"
+#include "storage/account_form.h"
+#include "storage/lighttpd_fixture.h"
 #include "support/child_process.h"
 #include "support/scoped_env.h"
 
@@ -211,6 +214,111 @@ TEST_F(WindowE2eTest, CloseWhileThreadWaitsInPasswordDialog) {
     window->CloseNow();
     EXPECT_TRUE(window->Closed());
     EXPECT_EQ(window->Runtime().RunningServers(), 0);
+}
+
+// A storage-linked server connected from the window: the account chosen in
+// the storage list, the password asked, the camera table relayed through
+// lighttpd (Digest over TLS with the test CA), and the disconnect.
+TEST(WindowRelayE2eTest, ConnectsThroughTheChosenAccount) {
+    test::TempDir dir;
+    test::LighttpdServer lighttpd;
+    if (std::string why = lighttpd.Start(); !why.empty())
+        GTEST_SKIP() << why;
+    fs::create_directories(lighttpd.Dir().File("root/digest/relay"));
+    const std::string uri =
+        "https://127.0.0.1:" + std::to_string(lighttpd.TlsPort()) + "/digest/relay/";
+    test::ScopedEnv trust("SSL_CERT_FILE", lighttpd.CaFile().c_str());
+    const std::string credentials =
+        std::string(test::LighttpdServer::kUser) + "\n" + test::LighttpdServer::kPassword + "\n";
+
+    // The server: relaying through the folder, with a password.
+    const std::string hostDir = dir.File("host");
+    fs::create_directories(hostDir);
+    WriteFileText(hostDir + "/BrindleHost.ini",
+                  "[Settings]\r\nWebdav=Yes\r\nPort=" + std::to_string(test::FreeLoopbackPort()) +
+                      "\r\n[testcam:0]\r\nUse=Yes\r\nSend=Yes\r\nCycle=1\r\n");
+    for (auto [args, input] :
+         {std::pair<std::vector<std::string>, std::string>{
+              {"--set-storage", uri, "--data-dir", hostDir}, credentials},
+          {{"--set-password", "--data-dir", hostDir}, "Secret\n"}}) {
+        test::ChildProcess command;
+        ASSERT_TRUE(command.Start(BRINDLE_HOST_PROGRAM, args, dir.File("command.out"), input));
+        ASSERT_EQ(command.Wait(30000), 0) << ReadFileText(dir.File("command.out"));
+    }
+    for (const char* key : {"Interval", "WaitInterval"})
+        ASSERT_EQ(IniWriteKey(hostDir + "/BrindleHost.ini", uri, key, "1"), 0u);
+    test::ChildProcess host;
+    {
+        test::ScopedEnv computer("COMPUTERNAME", "shank");
+        ASSERT_TRUE(host.Start(BRINDLE_HOST_PROGRAM,
+                               {"--headless", "--data-dir", hostDir, "--test-camera", "--listen",
+                                "127.0.0.1"},
+                               dir.File("host.out")));
+    }
+
+    // The client: a decoy account first in the list, the relay's second.
+    const std::string viewDir = dir.File("view");
+    fs::create_directories(viewDir);
+    const std::string viewIni = viewDir + "/BrindleView.ini";
+    {
+        AccountStore store(viewIni);
+        store.LoadAccounts();
+        for (const std::string& account : {uri, std::string("http://127.0.0.1:1/decoy/")}) {
+            AccountForm form;
+            form.cUri = account;
+            form.cUser = test::LighttpdServer::kUser;
+            form.cPasswd = form.cPasswdAgain = test::LighttpdServer::kPassword;
+            AccountPtr saved;
+            ASSERT_EQ(SaveAccountForm(store, form, saved), 0u);
+        }
+        ASSERT_EQ(IniWriteKey(viewIni, uri, "Interval", "1"), 0u);
+    }
+    test::ScopedEnv computer("COMPUTERNAME", "pc2");
+    LogOpen(viewDir + "/BrindleView.log");
+    SystemNetwork network;
+    ClientWindowOptions options;
+    options.cDataFolder = viewDir;
+    options.pNetwork = &network;
+    options.fWatchPower = false;
+    options.fUseTray = false;
+    auto window = std::make_unique<ClientMainWindow>(options);
+    window->Start(false);
+    auto get = [&](int id) { return window->Control(id); };
+    auto* storage = qobject_cast<QComboBox*>(get(9057));
+    auto* state = qobject_cast<QLabel*>(get(9039));
+    qobject_cast<QComboBox*>(get(9037))->setEditText("shank");
+    ASSERT_EQ(storage->count(), 2);
+    storage->setCurrentIndex(storage->findText(QString::fromStdString(uri)));
+    qobject_cast<QPushButton*>(get(9042))->click();
+
+    PasswordDialog* dialog = nullptr;
+    Pump(
+        [&] {
+            for (QWidget* w : window->OpenQuestions())
+                if ((dialog = qobject_cast<PasswordDialog*>(w)) != nullptr)
+                    return true;
+            return false;
+        },
+        180000);
+    ASSERT_NE(dialog, nullptr) << ReadFileText(viewDir + "/BrindleView.log");
+    QTest::keyClicks(qobject_cast<QLineEdit*>(dialog->Control(9040)), "Secret");
+    QTest::keyClicks(qobject_cast<QLineEdit*>(dialog->Control(9041)), "Secret");
+    dialog->accept();
+    EXPECT_TRUE(Pump([&] { return qobject_cast<QComboBox*>(get(1005))->count() == 1; }, 180000))
+        << ReadFileText(viewDir + "/BrindleView.log");
+    EXPECT_EQ(state->text(), "接続");
+    std::string saved;
+    IniReadKey(ServerIniPath(viewDir, "shank", 0), "Settings", "Webdav", saved);
+    EXPECT_EQ(saved, uri);
+    EXPECT_FALSE(storage->isEnabled());
+
+    qobject_cast<QPushButton*>(get(1050))->click();
+    EXPECT_TRUE(Pump([&] { return window->Runtime().RunningServers() == 0; }, 120000));
+    EXPECT_TRUE(Pump([&] { return storage->isEnabled(); })); // the thread's last report
+    window->CloseNow();
+    window.reset();
+    LogClose();
+    EXPECT_EQ(host.Stop(60000), 0);
 }
 
 // The program itself: without a display it says so and ends with 1; a

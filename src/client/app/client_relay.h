@@ -73,6 +73,8 @@ class ClientRelay {
     void Close();
 
     ClientContext& Context() { return ctx_; }
+    // The accounts of BrindleView.ini, as the settings dialog edits them.
+    AccountStore& Store() { return store_; }
     const std::string& ComputerName() const { return cComputerName_; }
     bool Closing() const { return fClosing_.load(); }
 

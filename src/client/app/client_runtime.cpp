@@ -161,7 +161,8 @@ void ClientRuntime::Start() {
     }
 }
 
-ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) {
+ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember,
+                                         std::string_view storageUri) {
     std::string address;
     int32_t nPort = 0;
     if (!ParseServerText(text, address, nPort))
@@ -175,7 +176,7 @@ ConnectResult ClientRuntime::ConnectText(std::string_view text, bool fRemember) 
         return ConnectResult::kRunning;
     if (psp->IsStorageLinked()) {
         LoadCameraInfo(ctx_, *psp); // its saved "Webdav"
-        AccountLink* link = StorageLinkFor(*relay_, *psp, cStorageUri_);
+        AccountLink* link = StorageLinkFor(*relay_, *psp, storageUri.empty() ? std::string_view(cStorageUri_) : storageUri);
         if (link == nullptr)
             return ConnectResult::kStorageLinked;
         std::string upper;

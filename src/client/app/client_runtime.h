@@ -84,8 +84,11 @@ class ClientRuntime {
     void Start();
 
     // Connects the server a text names. A usable text joins the recently
-    // used list when fRemember is set; a bad one is never saved.
-    ConnectResult ConnectText(std::string_view text, bool fRemember);
+    // used list when fRemember is set; a bad one is never saved. A
+    // storage-linked server relays through the account of `storageUri`
+    // (the window's choice) when given, else as the options say.
+    ConnectResult ConnectText(std::string_view text, bool fRemember,
+                              std::string_view storageUri = {});
     // Connects the recently used servers marked for auto-connect.
     void ConnectAutomatic();
     // Connection threads running now.

@@ -1,16 +1,19 @@
 #include "client/app/client_window.h"
 
+#include "client/app/client_relay.h"
 #include "client/app/password_dialog.h"
 #include "client/app/remote_property_dialog.h"
 #include "client/app/view_viewer_host.h"
 #include "client/connections/client_context.h"
 #include "client/connections/client_thread.h"
+#include "client/connections/storage_link.h"
 #include "common/ini_file.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "imagestore/viewer/viewer_window.h"
 #include "platform/expand_path.h"
 #include "ui_client_window.h"
+#include "widgets/account_dialog.h"
 #include "widgets/choose_folder.h"
 #include "widgets/font_chooser.h"
 #include "widgets/program_icon.h"
@@ -169,10 +172,6 @@ void ClientMainWindow::SetUpControls() {
     ui_->plainWarning->setStyleSheet(QStringLiteral("color: rgb(255,0,0);"));
     ui_->plainWarning->hide();
     ui_->disconnectButton->hide();
-    // Storage relays come with the storage settings; until then a
-    // storage-linked server cannot be connected from here.
-    ui_->storageList->setEnabled(false);
-    ui_->storageButton->setEnabled(false);
     connect(ui_->propertyButton, &QPushButton::clicked, this,
             &ClientMainWindow::OpenRemoteProperty);
 
@@ -183,6 +182,10 @@ void ClientMainWindow::SetUpControls() {
     connect(ui_->connectButton, &QPushButton::clicked, this, &ClientMainWindow::Connect);
     connect(ui_->disconnectButton, &QPushButton::clicked, this, &ClientMainWindow::Disconnect);
     connect(ui_->autoConnectBox, &QCheckBox::clicked, this, &ClientMainWindow::AutoConnectClicked);
+    connect(ui_->storageList, &QComboBox::currentIndexChanged, this,
+            &ClientMainWindow::StorageChosen);
+    connect(ui_->storageButton, &QPushButton::clicked, this,
+            [this] { OpenStorageSettings(nullptr); });
 
     connect(ui_->cameraList, &QComboBox::currentIndexChanged, this, [this](int i) {
         if (!fFilling_)
@@ -278,6 +281,7 @@ void ClientMainWindow::Start(bool fAutoConnect) {
     runtime_->Start();
     SetUpTray();
     ReadSettings();
+    FillStorageList();
     FillServerBox();
     timer_->start();
     if (tray_ == nullptr)
@@ -364,10 +368,17 @@ void ClientMainWindow::RefreshServerControls() {
     ui_->disconnectButton->setEnabled(fRunning && !fStopping);
     ui_->connectButton->setVisible(!fRunning);
     ui_->disconnectButton->setVisible(fRunning);
+    // The account of a server is chosen while it is not connected.
+    ui_->storageList->setEnabled(psp != nullptr && !fRunning);
+    ui_->storageButton->setEnabled(psp != nullptr && !fRunning);
+    ShowServerStorage();
 
     {
         const QSignalBlocker block(ui_->autoConnectBox);
-        const bool fAuto = psp != nullptr && !psp->IsStorageLinked();
+        // A storage-linked server connects at start-up only through an
+        // account of the list.
+        const bool fAuto = psp != nullptr && (!psp->IsStorageLinked() ||
+                                              ui_->storageList->currentIndex() >= 0);
         ui_->autoConnectBox->setEnabled(fAuto);
         ui_->autoConnectBox->setChecked(fAuto &&
                                         AutoConnectEnabled(runtime_->Context(), psp->cAddress));
@@ -412,9 +423,47 @@ void ClientMainWindow::Connect() {
     Trace trace(this, "WM_COMMAND", MSG_COMMAND, 9042);
     CommitNumbers();
     const std::string text = ui_->serverBox->currentText().toStdString();
-    ConnectResult result = runtime_->ConnectText(text, true);
+    std::string cAddress;
+    int32_t nPort = 0;
+    if (!ParseServerText(text, cAddress, nPort))
+        return;
+    if (nPort != 0) {
+        ConnectWith(text, {});
+        return;
+    }
+    // A storage-linked server relays through the account chosen in the
+    // list; without a usable one the storage settings come first, and the
+    // connect goes on only when they give one.
+    std::string uri = UsableSelectedStorage();
+    if (!uri.empty()) {
+        ConnectWith(text, uri);
+        return;
+    }
+    ServerParams* psp = current_;
+    OpenStorageSettings([this, text, psp] {
+        if (current_ != psp)
+            return;
+        std::string chosen = UsableSelectedStorage();
+        if (!chosen.empty())
+            ConnectWith(text, chosen);
+    });
+}
+
+// Connects through the runtime, as the headless program does; the server
+// box then lists the recently used servers with this one on top.
+void ClientMainWindow::ConnectWith(const std::string& text, const std::string& storageUri) {
+    ConnectResult result = runtime_->ConnectText(text, true, storageUri);
     if (result == ConnectResult::kNotAServer)
         return;
+    ShowRecentServers();
+    if (result == ConnectResult::kNotStarted)
+        OpenMessageBox(QCoreApplication::translate("ClientMainWindow", "サーバ接続スレッドの作成に失敗しました!"), 0, nullptr);
+    else if (result == ConnectResult::kRelayName)
+        OpenMessageBox(QCoreApplication::translate("ClientMainWindow", "オンラインストレージ中継: コンピュータ名またはサーバ名が使えません(英数字・_・-の63文字以内)"), 0, nullptr);
+    RefreshServerControls();
+}
+
+void ClientMainWindow::ShowRecentServers() {
     fFilling_ = true;
     ui_->serverBox->clear();
     for (const std::string& item : RecentServers(runtime_->Context()))
@@ -422,9 +471,6 @@ void ClientMainWindow::Connect() {
     ui_->serverBox->setCurrentIndex(0);
     fFilling_ = false;
     ServerTextChanged(ui_->serverBox->currentText());
-    if (result == ConnectResult::kNotStarted)
-        OpenMessageBox(QCoreApplication::translate("ClientMainWindow", "サーバ接続スレッドの作成に失敗しました!"), 0, nullptr);
-    RefreshServerControls();
 }
 
 void ClientMainWindow::Disconnect() {
@@ -440,6 +486,104 @@ void ClientMainWindow::AutoConnectClicked(bool fOn) {
     const std::string text = ui_->serverBox->currentText().trimmed().toStdString();
     const std::string key = text.substr(0, text.find(':'));
     ReportWriteError("AutoConnect", SetAutoConnect(runtime_->Context(), key, fOn));
+}
+
+// --- Storage list and settings --------------------------------------------
+
+AccountDialog* ClientMainWindow::StorageDialog() const {
+    return storageDialog_;
+}
+
+// The accounts by name, the current server's selected.
+void ClientMainWindow::FillStorageList() {
+    AccountStore& store = runtime_->Relay().Store();
+    store.LoadAccounts();
+    {
+        const QSignalBlocker block(ui_->storageList);
+        ui_->storageList->clear();
+        for (const AccountPtr& account : store.Accounts())
+            ui_->storageList->addItem(QString::fromStdString(account->cUri));
+    }
+    RefreshServerControls();
+}
+
+void ClientMainWindow::ShowServerStorage() {
+    const std::string name = StorageOf(current_);
+    const QSignalBlocker block(ui_->storageList);
+    ui_->storageList->setCurrentIndex(
+        name.empty() ? -1
+                     : ui_->storageList->findText(QString::fromStdString(name),
+                                                  Qt::MatchFixedString)); // without case
+}
+
+void ClientMainWindow::StorageChosen(int nIndex) {
+    ServerParams* psp = current_;
+    if (fClosing_ || psp == nullptr || nIndex < 0 || psp->dwThreadId.load() != 0)
+        return;
+    AttachStorage(psp, ui_->storageList->itemText(nIndex).toStdString());
+    RefreshServerControls();
+}
+
+// The server relays through the account from now on; its file keeps the
+// choice as the connection thread saves it.
+void ClientMainWindow::AttachStorage(ServerParams* psp, const std::string& uri) {
+    {
+        std::lock_guard<std::mutex> guard(runtime_->Context().lock);
+        psp->cStorage = uri;
+    }
+    ReportWriteError("Webdav", IniWriteKey(psp->cServerIni, "Settings", "Webdav", uri));
+}
+
+// The name of the server's account. While its thread runs, the account it
+// was started with (the thread writes the saved name itself).
+std::string ClientMainWindow::StorageOf(ServerParams* psp) {
+    if (psp == nullptr)
+        return {};
+    if (psp->dwThreadId.load() != 0 && psp->pStorage != nullptr)
+        return psp->pStorage->Name();
+    std::lock_guard<std::mutex> guard(runtime_->Context().lock);
+    return psp->cStorage;
+}
+
+// The account selected in the list when it can relay (its folder set up);
+// empty otherwise.
+std::string ClientMainWindow::UsableSelectedStorage() {
+    const int nIndex = ui_->storageList->currentIndex();
+    if (nIndex < 0)
+        return {};
+    AccountPtr account =
+        runtime_->Relay().Store().Find(ui_->storageList->itemText(nIndex).toStdString());
+    if (!account)
+        return {};
+    std::lock_guard<std::mutex> guard(account->lock);
+    return account->nSetup != 0 ? account->cUri : std::string();
+}
+
+// The storage settings dialog for the current server's account, window
+// modal and not waited for: connection threads are served meanwhile. An
+// account saved by OK becomes the server's; `accepted` runs after that.
+void ClientMainWindow::OpenStorageSettings(std::function<void()> accepted) {
+    if (fClosing_ || storageDialog_)
+        return;
+    ServerParams* psp = current_;
+    AccountStore& store = runtime_->Relay().Store();
+    store.LoadAccounts();
+    auto* dialog = new AccountDialog(store, false, store.Find(StorageOf(psp)), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    storageDialog_ = dialog;
+    connect(dialog, &QDialog::finished, this,
+            [this, dialog, psp, accepted = std::move(accepted)](int result) {
+                if (fClosing_)
+                    return;
+                // Cancel may follow a delete: the list is read anew either way.
+                const bool fSaved = result == QDialog::Accepted && dialog->Saved();
+                if (fSaved && psp != nullptr && psp == current_ && psp->dwThreadId.load() == 0)
+                    AttachStorage(psp, dialog->Saved()->cUri);
+                FillStorageList();
+                if (fSaved && accepted)
+                    accepted();
+            });
+    dialog->open();
 }
 
 void ClientMainWindow::ServerStateChanged(ServerParams* psp) {
@@ -946,6 +1090,8 @@ void ClientMainWindow::CloseNow() {
     if (runtime_ == nullptr)
         return;
     CommitNumbers();
+    if (storageDialog_)
+        storageDialog_->reject();
     host_.SetClosing();
     timer_->stop();
     // Every question a thread waits on is answered "cancelled".

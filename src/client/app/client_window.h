@@ -36,6 +36,7 @@ class ClientMainWindow;
 
 namespace brindle {
 
+class AccountDialog;
 class ImageViewerWindow;
 class PasswordDialog;
 class PropertyReplicaHost;
@@ -88,6 +89,9 @@ class ClientMainWindow : public QWidget {
     int LastBoxResult() const { return nLastBoxResult_; }
     // Scales the self-closing limit of message boxes (tests shorten it).
     void SetBoxLimitDivisor(int n) { nBoxLimitDivisor_ = n < 1 ? 1 : n; }
+    // The storage settings dialog while it is open (1051, or a connect
+    // that found no usable account).
+    AccountDialog* StorageDialog() const;
     // The image window of a viewer record, when open.
     ImageViewerWindow* ViewerWindowOf(const ClientViewer* viewer) const;
 
@@ -136,8 +140,19 @@ class ClientMainWindow : public QWidget {
     void SelectServer(ServerParams* psp);
     void RefreshServerControls();
     void Connect();
+    void ConnectWith(const std::string& text, const std::string& storageUri);
+    void ShowRecentServers();
     void Disconnect();
     void AutoConnectClicked(bool fOn);
+
+    // Storage list and settings.
+    void FillStorageList();
+    void ShowServerStorage();
+    void StorageChosen(int nIndex);
+    void AttachStorage(ServerParams* psp, const std::string& uri);
+    std::string StorageOf(ServerParams* psp);
+    std::string UsableSelectedStorage();
+    void OpenStorageSettings(std::function<void()> accepted);
 
     // Camera group.
     void ShowCamera(int nIndex);
@@ -178,6 +193,7 @@ class ClientMainWindow : public QWidget {
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     QAction* exitAction_ = nullptr;
+    QPointer<AccountDialog> storageDialog_;
 
     // Open questions and what answers them.
     std::map<QWidget*, std::shared_ptr<PendingAnswer>> questions_;
