@@ -70,6 +70,30 @@ uint32_t OpenFolder(const HostOptions& options, std::string& folder) {
     return err;
 }
 
+// A command line from standard input. Only "property close" is known: it
+// closes the remote property dialog as closing it in the window would.
+void RunHostCommand(ServerRuntime& runtime, const std::string& line) {
+    std::vector<std::string> words;
+    if (!SplitCommandWords(line, words)) {
+        std::fprintf(stderr, "BrindleHost: unclosed quote in the command: %s\n", line.c_str());
+        return;
+    }
+    if (words.empty())
+        return;
+    if (words.size() != 2 || words[0] != "property" || words[1] != "close") {
+        std::fprintf(stderr, "BrindleHost: unknown command (try \"property close\"): %s\n",
+                     line.c_str());
+        return;
+    }
+    if (!runtime.Property().IsOpen()) {
+        std::printf("property: no dialog is open\n");
+    } else {
+        runtime.Property().CloseFromView();
+        std::printf("property closed\n");
+    }
+    std::fflush(stdout);
+}
+
 // Ticks every 50 ms until a stop signal arrives, reading commands from
 // standard input meanwhile. A service manager hears that we are ready once
 // clients can connect: the listener may open only at a later tick (a port
