@@ -206,6 +206,15 @@ TEST_F(WindowE2eTest, PropertyButtonWorksTheTestCameraThroughItsReplica) {
     ASSERT_TRUE(Pump([&] { return button->isEnabled(); }));
 }
 
+// A server named on the command line shows in the server box and its
+// state, as one connected with the button does.
+TEST_F(WindowE2eTest, ACommandLineServerShowsInTheWindow) {
+    window->ConnectFromCommandLine("127.0.0.1:" + std::to_string(nPort));
+    EXPECT_EQ(Get<QComboBox>(9037)->currentText(), QString("127.0.0.1:%1").arg(nPort));
+    EXPECT_EQ(State(), "接続中");
+    EXPECT_NE(WaitPasswordDialog(), nullptr);
+}
+
 // The thread waits in the password dialog; the close cancels it and ends
 // in seconds with no thread left.
 TEST_F(WindowE2eTest, CloseWhileThreadWaitsInPasswordDialog) {

@@ -72,6 +72,10 @@ class ClientMainWindow : public QWidget {
     // they stop) and saves the position. Idempotent.
     void CloseNow();
 
+    // Connects a server named on the command line as the connect button
+    // would, so that the server box and the buttons show it.
+    void ConnectFromCommandLine(const std::string& text) { ConnectWith(text, {}); }
+
     // Brings the window to the front (tray item 32777, a second start).
     void OpenFromTray();
 

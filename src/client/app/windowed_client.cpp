@@ -84,7 +84,7 @@ int RunWindowedClient(int argc, char** argv, const ClientOptions& options) {
         }
         window.Start();
         for (const std::string& text : options.connect)
-            window.Runtime().ConnectText(text, true);
+            window.ConnectFromCommandLine(text);
         nExit = app.exec();
         window.CloseNow();
     }
