@@ -12,7 +12,7 @@
 #include "storage/account_form.h"
 #include "storage/relay_worker.h"
 
-#include "storage/lighttpd_fixture.h"
+#include "bench_lighttpd.h"
 #include "support/file_text.h"
 #include "support/scoped_env.h"
 
@@ -29,28 +29,12 @@ constexpr size_t IMAGE_BYTES = 300 * 1024;
 constexpr int BURST_IMAGES = 20;
 
 test::LighttpdServer* Server() {
-    static std::unique_ptr<test::LighttpdServer> server;
-    static std::string failure;
-    if (!server) {
-        server = std::make_unique<test::LighttpdServer>();
-        failure = server->Start();
-        if (failure.empty())
-            std::filesystem::create_directories(server->Dir().File("root/open/relay"));
-        else
-            std::fprintf(stderr, "bench_relay: %s\n", failure.c_str());
-    }
-    return failure.empty() ? server.get() : nullptr;
+    return bench::LighttpdForBench("bench_relay", "open/relay");
 }
 
 // JPEG-like bytes that do not compress.
 std::vector<uint8_t> Image() {
-    std::vector<uint8_t> image(IMAGE_BYTES);
-    uint32_t x = 12345;
-    for (uint8_t& c : image) {
-        x = x * 1103515245 + 12345;
-        c = static_cast<uint8_t>(x >> 24);
-    }
-    return image;
+    return bench::NoiseBytes<std::vector<uint8_t>>(IMAGE_BYTES);
 }
 
 // Both programs' workers on one relay folder, each with its peer attached.
@@ -130,23 +114,22 @@ std::vector<uint8_t> SendBuffer(const std::vector<uint8_t>& image) {
     return buffer;
 }
 
-// curl's PUT and GET of the file on one connection; seconds or negative.
-double Curl(const test::LighttpdServer& server, bool fTls) {
-    std::string url = std::string(fTls ? "https" : "http") + "://127.0.0.1:" +
-                      std::to_string(fTls ? server.TlsPort() : server.HttpPort()) +
-                      "/open/curl.bin";
-    std::string common =
-        " --http1.1 -s -o /dev/null -w '%{time_total}\\n' --cacert " + server.CaFile() + " ";
-    std::string command = "curl" + common + "-T " + server.Dir().File("image.bin") + " " + url +
-                          " --next" + common + url;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return -1;
-    double total = 0, t = 0;
-    int n = 0;
-    while (std::fscanf(pipe, "%lf", &t) == 1)
-        total += t, ++n;
-    return ::pclose(pipe) == 0 && n == 2 ? total : -1;
+// The pair with a first image through, which makes the relay folders (not
+// part of the figures); null after telling `state` why not.
+std::unique_ptr<RelayPair> ReadyPair(benchmark::State& state, const test::LighttpdServer& server,
+                                     bool fTls, const std::vector<uint8_t>& image,
+                                     std::vector<uint8_t>& packet) {
+    auto pair = std::make_unique<RelayPair>(server, fTls);
+    if (!pair->failure.empty()) {
+        state.SkipWithError(pair->failure.c_str());
+        return nullptr;
+    }
+    std::vector<uint8_t> buffer = SendBuffer(image);
+    if (!pair->Send(buffer) || !pair->Receive(packet)) {
+        state.SkipWithError("the first image did not come through");
+        return nullptr;
+    }
+    return pair;
 }
 
 void BM_RelayOneImage(benchmark::State& state) {
@@ -159,20 +142,11 @@ void BM_RelayOneImage(benchmark::State& state) {
     test::ScopedEnv trust("SSL_CERT_FILE", server->CaFile().c_str());
     std::vector<uint8_t> image = Image();
     test::WriteFileText(server->Dir().File("image.bin"), std::string(image.begin(), image.end()));
-    RelayPair pair(*server, fTls);
-    if (!pair.failure.empty()) {
-        state.SkipWithError(pair.failure.c_str());
-        return;
-    }
     std::vector<uint8_t> packet;
-    {
-        // The folders are made by the first upload; not part of the figure.
-        std::vector<uint8_t> buffer = SendBuffer(image);
-        if (!pair.Send(buffer) || !pair.Receive(packet)) {
-            state.SkipWithError("the first image did not come through");
-            return;
-        }
-    }
+    std::unique_ptr<RelayPair> ready = ReadyPair(state, *server, fTls, image, packet);
+    if (!ready)
+        return;
+    RelayPair& pair = *ready;
     uint64_t nRequests = pair.Requests();
     double ours = 0, curl = 0;
     for (auto _ : state) {
@@ -180,7 +154,7 @@ void BM_RelayOneImage(benchmark::State& state) {
         auto start = std::chrono::steady_clock::now();
         bool fOk = pair.Send(buffer) && pair.Receive(packet);
         double o = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        double c = Curl(*server, fTls);
+        double c = bench::CurlPutGet(*server, fTls, server->Dir().File("image.bin"));
         if (!fOk || c < 0) {
             state.SkipWithError(!fOk ? "the relay failed" : "curl failed");
             return;
@@ -205,19 +179,11 @@ void BM_RelayBurst(benchmark::State& state) {
     }
     test::ScopedEnv trust("SSL_CERT_FILE", server->CaFile().c_str());
     std::vector<uint8_t> image = Image();
-    RelayPair pair(*server, fTls);
-    if (!pair.failure.empty()) {
-        state.SkipWithError(pair.failure.c_str());
-        return;
-    }
     std::vector<uint8_t> packet;
-    {
-        std::vector<uint8_t> buffer = SendBuffer(image);
-        if (!pair.Send(buffer) || !pair.Receive(packet)) {
-            state.SkipWithError("the first image did not come through");
-            return;
-        }
-    }
+    std::unique_ptr<RelayPair> ready = ReadyPair(state, *server, fTls, image, packet);
+    if (!ready)
+        return;
+    RelayPair& pair = *ready;
     uint64_t nRequests = pair.Requests();
     double seconds = 0;
     for (auto _ : state) {

@@ -8,7 +8,7 @@
 // does; each curl process makes its own.
 #include "storage/http_connection.h"
 
-#include "storage/lighttpd_fixture.h"
+#include "bench_lighttpd.h"
 #include "support/file_text.h"
 #include "support/scoped_env.h"
 
@@ -23,25 +23,11 @@ namespace {
 constexpr size_t FILE_BYTES = 300 * 1024;
 
 test::LighttpdServer* Server() {
-    static std::unique_ptr<test::LighttpdServer> server;
-    static std::string failure;
-    if (!server) {
-        server = std::make_unique<test::LighttpdServer>();
-        failure = server->Start();
-        if (!failure.empty())
-            std::fprintf(stderr, "bench_storage: %s\n", failure.c_str());
-    }
-    return failure.empty() ? server.get() : nullptr;
+    return bench::LighttpdForBench("bench_storage");
 }
 
 std::string Body() {
-    std::string body(FILE_BYTES, '\0');
-    uint32_t x = 12345;
-    for (char& c : body) {
-        x = x * 1103515245 + 12345;
-        c = static_cast<char>(x >> 24);
-    }
-    return body;
+    return bench::NoiseBytes<std::string>(FILE_BYTES);
 }
 
 // One PUT and one GET with our client; seconds, or negative on failure.
@@ -67,24 +53,6 @@ double Ours(uint16_t nPort, bool fTls, TlsContext& slot, const std::string& body
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The same with curl; the sum of its two time_total figures.
-double Curl(uint16_t nPort, bool fTls, const test::LighttpdServer& server) {
-    std::string url = std::string(fTls ? "https" : "http") +
-                      "://127.0.0.1:" + std::to_string(nPort) + "/open/curl.bin";
-    std::string common = " --http1.1 -s -o /dev/null -w '%{time_total}\\n' ";
-    std::string command = "curl" + common + "--cacert " + server.CaFile() + " -T " +
-                          server.Dir().File("body.bin") + " " + url + " --next" + common +
-                          "--cacert " + server.CaFile() + " " + url;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return -1;
-    double total = 0, t = 0;
-    int n = 0;
-    while (std::fscanf(pipe, "%lf", &t) == 1)
-        total += t, ++n;
-    return ::pclose(pipe) == 0 && n == 2 ? total : -1;
-}
-
 void BM_PutGet(benchmark::State& state) {
     bool fTls = state.range(0) != 0;
     test::LighttpdServer* server = Server();
@@ -100,7 +68,7 @@ void BM_PutGet(benchmark::State& state) {
     double ours = 0, curl = 0;
     for (auto _ : state) {
         double o = Ours(nPort, fTls, slot, body);
-        double c = Curl(nPort, fTls, *server);
+        double c = bench::CurlPutGet(*server, fTls, server->Dir().File("body.bin"));
         if (o < 0 || c < 0) {
             state.SkipWithError(o < 0 ? "our client failed" : "curl failed");
             return;
