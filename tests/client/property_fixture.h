@@ -45,8 +45,9 @@ struct Desc {
         StoreLe32(p.data(), uint32_t(nCamera));
         std::vector<uint8_t> d(2, 0);
         StoreLe16(d.data(), nCount);
-        const char font[] = "-12,0,0,0,400,0,0,0,1,0,0,0,0,Sans";
-        d.insert(d.end(), font, font + sizeof font);
+        const std::string font = "-12,0,0,0,400,0,0,0,1,0,0,0,0,Sans";
+        d.insert(d.end(), font.begin(), font.end());
+        d.push_back(0); // the font text ends with its NUL
         d.insert(d.end(), body.begin(), body.end());
         StoreLe32(p.data() + 8, uint32_t(int(d.size()) + nLengthExtra));
         p.insert(p.end(), d.begin(), d.end());
