@@ -72,19 +72,17 @@ void PropertyConsole::Error(const std::string& line) {
 void PropertyConsole::Packet(ServerParams& psp, std::span<const uint8_t> packet) {
     if (packet.size() < PACKET_HEADER_SIZE)
         return;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        events_.push_back(Event{&psp, {packet.begin() + PACKET_HEADER_SIZE, packet.end()}});
-    }
-    uint64_t one = 1;
-    ssize_t r = ::write(wake_.Get(), &one, sizeof one);
-    (void)r;
+    Queue(Event{&psp, {packet.begin() + PACKET_HEADER_SIZE, packet.end()}});
 }
 
 void PropertyConsole::ServerGone(ServerParams& psp) {
+    Queue(Event{&psp, {}, true});
+}
+
+void PropertyConsole::Queue(Event event) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        events_.push_back(Event{&psp, {}});
+        events_.push_back(std::move(event));
     }
     uint64_t one = 1;
     ssize_t r = ::write(wake_.Get(), &one, sizeof one);
@@ -103,7 +101,7 @@ void PropertyConsole::Run() {
         events.swap(events_);
     }
     for (const Event& event : events) {
-        if (!event.payload.empty()) {
+        if (!event.fGone) {
             replica_.Packet(event.psp, event.payload);
         } else if (replica_.IsOpen() && replica_.Server() == event.psp) {
             Print("property link to " + event.psp->cAddress + " went down");

@@ -60,8 +60,11 @@ class PropertyConsole : public PropertyReplicaHost {
   private:
     struct Event {
         ServerParams* psp = nullptr;
-        std::vector<uint8_t> payload; // empty: the link went down
+        std::vector<uint8_t> payload;
+        bool fGone = false; // the link went down (a packet may be empty)
     };
+    // Hands an event to the loop and wakes it (connection threads).
+    void Queue(Event event);
 
     void Open(const std::vector<std::string>& words);
     void Operate(const std::vector<std::string>& words);
