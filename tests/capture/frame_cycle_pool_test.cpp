@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -137,6 +140,24 @@ TEST(FrameCyclePool, CancelTakesBackAWaitingCycleAndWaitsForARunningOne) {
 
 // Shutdown while cycles run and wait: the running ones end, the waiting
 // ones are dropped, every worker is joined.
+// Cycles run as batch work, so that a worker that wakes does not preempt
+// the thread that submitted it.
+TEST(FrameCyclePool, CyclesRunAsBatchThreads) {
+    int nAllowed = -1;
+    std::thread probe([&] {
+        sched_param param{};
+        nAllowed = ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &param);
+    });
+    probe.join();
+    if (nAllowed != 0)
+        GTEST_SKIP() << "this system refuses SCHED_BATCH to threads";
+    std::atomic<int> nPolicy{-1};
+    FrameCyclePool pool(1, 1, [&](int) { nPolicy = ::sched_getscheduler(0); });
+    ASSERT_TRUE(pool.Submit(0));
+    ASSERT_TRUE(WaitUntil([&] { return nPolicy.load() != -1; }));
+    EXPECT_EQ(nPolicy.load(), SCHED_BATCH);
+}
+
 TEST(FrameCyclePool, ShutdownDuringCyclesLeavesNoThread) {
     const size_t nThreads = ThreadCount();
     Gate gate;

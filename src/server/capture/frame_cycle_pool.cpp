@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace brindle {
 
 FrameCyclePool::FrameCyclePool(int nWorkers, int nCameras, Runner run)
@@ -71,6 +74,13 @@ void FrameCyclePool::Shutdown() {
 }
 
 void FrameCyclePool::Work() {
+    // Encoding is bulk work: as batch threads the workers keep their fair
+    // share of the processors, but one that wakes does not preempt the
+    // thread that submitted it (the tick's, which is the window's in the
+    // windowed program). Any thread may choose this policy; should it be
+    // refused, the worker runs as before.
+    sched_param param{};
+    ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &param);
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
         wake_.wait(guard, [this] { return fStopping_ || !queue_.empty(); });

@@ -7,7 +7,9 @@
 // so its cycles run in the order they were submitted and never overlap.
 // The pool's lock orders memory: what the owner wrote before Submit is seen
 // by the worker, and what the worker wrote is seen by the owner once Busy
-// has reported the camera idle or Cancel has returned.
+// has reported the camera idle or Cancel has returned. Workers run as
+// batch threads (SCHED_BATCH), so that one waking does not preempt the
+// owner.
 #pragma once
 
 #include "server/capture/frame_cycle.h"
